@@ -1,0 +1,42 @@
+#include "console/getch.h"
+
+#include <cstring>
+
+#include "keys/keytable.h"
+
+HANDLE get_the_io_handle() {
+  static HANDLE h = INVALID_HANDLE_VALUE;
+  if (h == INVALID_HANDLE_VALUE) h = GetStdHandle(STD_INPUT_HANDLE);
+  return h;
+}
+
+int getchGNU() {
+  // The bytes of the current key press not yet handed out. It is also the
+  // `out` buffer of get_nonascii_key.
+  static char tmp[MAXSEQ + 1];
+  HANDLE in = get_the_io_handle();
+  for (;;) {
+    if (tmp[0]) {
+      int c = static_cast<signed char>(tmp[0]);
+      std::memmove(tmp, tmp + 1, std::strlen(tmp));  // the rest and the NUL
+      return c;
+    }
+    INPUT_RECORD rec;
+    DWORD count;
+    if (!ReadConsoleInputA(in, &rec, 1, &count)) return -1;
+    if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) continue;
+
+    const KEY_EVENT_RECORD& key = rec.Event.KeyEvent;
+    if (key.uChar.UnicodeChar && !isSpecialKey(key.wVirtualKeyCode, key.dwControlKeyState)) {
+      // A field whose low byte is 0 leaves tmp empty: the key emits nothing.
+      tmp[0] = key.uChar.AsciiChar;
+      tmp[1] = '\0';
+      continue;
+    }
+    const char* seq = get_nonascii_key(rec, tmp);
+    if (seq && seq != tmp) {
+      std::strncpy(tmp, seq, MAXSEQ);
+      tmp[MAXSEQ] = '\0';
+    }
+  }
+}

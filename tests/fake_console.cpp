@@ -1,0 +1,77 @@
+#include "tests/fake_console.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int CAP = 64;
+struct slot {
+  INPUT_RECORD rec;
+  bool fail;
+};
+slot queue[CAP];
+int head, tail, nreads, nhandle;
+HANDLE stdhandle = reinterpret_cast<HANDLE>(42);
+
+void enqueue(const slot& s) {
+  if (tail - head == CAP) std::abort();  // a test queued more than it reads
+  queue[tail % CAP] = s;
+  ++tail;
+}
+
+}  // namespace
+
+namespace fake {
+
+INPUT_RECORD key(WORD vk, int ch, DWORD state, bool down) {
+  INPUT_RECORD r;
+  std::memset(&r, 0, sizeof r);
+  r.EventType = KEY_EVENT;
+  r.Event.KeyEvent.bKeyDown = down;
+  r.Event.KeyEvent.wRepeatCount = 1;
+  r.Event.KeyEvent.wVirtualKeyCode = vk;
+  r.Event.KeyEvent.uChar.UnicodeChar = static_cast<WCHAR>(ch);
+  r.Event.KeyEvent.dwControlKeyState = state;
+  return r;
+}
+
+INPUT_RECORD other(WORD type) {
+  INPUT_RECORD r;
+  std::memset(&r, 0, sizeof r);
+  r.EventType = type;
+  return r;
+}
+
+void push(const INPUT_RECORD& rec) { enqueue({rec, false}); }
+void push_failure() { enqueue({other(KEY_EVENT), true}); }
+void push_press(WORD vk, int ch, DWORD state) {
+  push(key(vk, ch, state, true));
+  push(key(vk, ch, state, false));
+}
+
+int reads() { return nreads; }
+int queued() { return tail - head; }
+int handle_calls() { return nhandle; }
+void set_std_handle(HANDLE h) { stdhandle = h; }
+
+}  // namespace fake
+
+HANDLE GetStdHandle(DWORD which) {
+  ++nhandle;
+  return which == STD_INPUT_HANDLE ? stdhandle : INVALID_HANDLE_VALUE;
+}
+
+// An empty queue reads as a failure, so a test that expects more bytes than
+// it queued sees -1 instead of blocking.
+BOOL ReadConsoleInputA(HANDLE in, INPUT_RECORD* buf, DWORD len, DWORD* count) {
+  ++nreads;
+  *count = 0;
+  if (in == INVALID_HANDLE_VALUE || len < 1 || head == tail) return 0;
+  slot s = queue[head % CAP];
+  ++head;
+  if (s.fail) return 0;
+  *buf = s.rec;
+  *count = 1;
+  return 1;
+}

@@ -1,0 +1,25 @@
+// A scripted console for the key reader's tests: GetStdHandle and
+// ReadConsoleInputA served from a queue the test fills.
+#pragma once
+
+#include "platform/console.h"
+
+namespace fake {
+
+// A key event record.
+INPUT_RECORD key(WORD vk, int ch, DWORD state = 0, bool down = true);
+// A record of another kind (mouse, focus, ...).
+INPUT_RECORD other(WORD type);
+
+void push(const INPUT_RECORD& rec);
+void push_failure();                                // the next read fails
+void push_press(WORD vk, int ch, DWORD state = 0);  // key down, then up
+
+int reads();         // ReadConsoleInputA calls so far
+int queued();        // records and failures not yet read
+int handle_calls();  // GetStdHandle calls so far
+
+// What GetStdHandle returns from now on.
+void set_std_handle(HANDLE h);
+
+}  // namespace fake
