@@ -1,12 +1,13 @@
 // The console input interface the key reader is written against.
 //
-// On Windows this is the real console API from <windows.h>. Elsewhere the
-// platform layer declares the same record type, handle type, constants and
-// the two operations itself, and the emulated console (or, in tests, a
-// scripted queue) supplies the operations at link time.
+// On Windows, native or under Cygwin's POSIX layer, this is the real console
+// API from <windows.h>. Elsewhere the platform layer declares the same record
+// type, handle type, constants and the two operations itself, and the
+// emulated console (or, in tests, a scripted queue) supplies the operations
+// at link time.
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32) || defined(__CYGWIN__)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

@@ -3,13 +3,12 @@
 #pragma once
 
 #include "platform/console.h"
+#include "tests/records.h"
 
 namespace fake {
 
-// A key event record.
-INPUT_RECORD key(WORD vk, int ch, DWORD state = 0, bool down = true);
-// A record of another kind (mouse, focus, ...).
-INPUT_RECORD other(WORD type);
+using rec::key;
+using rec::other;
 
 void push(const INPUT_RECORD& rec);
 void push_failure();                                // the next read fails

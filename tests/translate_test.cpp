@@ -5,7 +5,7 @@
 #include <string>
 
 #include "keys/keytable.h"
-#include "tests/fake_console.h"
+#include "tests/records.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr DWORD CTRLS[] = {LEFT_CTRL_PRESSED, RIGHT_CTRL_PRESSED};
 
 // A translated key press, or "<null>" when it emits nothing.
 std::string translate(WORD vk, int ch, DWORD state) {
-  INPUT_RECORD rec = fake::key(vk, ch, state);
+  INPUT_RECORD rec = rec::key(vk, ch, state);
   char out[8] = "unused";
   const char* r = get_nonascii_key(rec, out);
   return r ? r : "<null>";
@@ -39,8 +39,8 @@ TEST(SpecialKey, OnlyKeypadOperatorsAreSpecialOnTheirOwn) {
   for (unsigned vk = 0; vk < 256; ++vk) {
     int want = vk == VK_MULTIPLY || vk == VK_SUBTRACT || vk == VK_ADD;
     // Shift, Ctrl and the lock keys other than NumLock change nothing.
-    for (DWORD s : {DWORD(0), SHIFT_PRESSED, LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED,
-                    CAPSLOCK_ON | SCROLLLOCK_ON})
+    for (DWORD s : {DWORD(0), DWORD(SHIFT_PRESSED), DWORD(LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED),
+                    DWORD(CAPSLOCK_ON | SCROLLLOCK_ON)})
       EXPECT_EQ(isSpecialKey(vk, s), want) << vk << " " << s;
   }
 }
@@ -68,7 +68,7 @@ TEST(Translate, TableKeysReturnTheirCellWithoutCopying) {
                              RIGHT_CTRL_PRESSED | SHIFT_PRESSED};
   for (int i = 0; i < NKEYS; ++i)
     for (int c = 0; c < NCOLS; ++c) {
-      INPUT_RECORD rec = fake::key(WORD(keytable[i].vk), 'x', cols[c] | ENHANCED_KEY);
+      INPUT_RECORD rec = rec::key(WORD(keytable[i].vk), 'x', cols[c] | ENHANCED_KEY);
       char out[8];
       EXPECT_EQ(get_nonascii_key(rec, out), keytable[i].val[c]) << i << "/" << c;
     }
@@ -89,8 +89,10 @@ TEST(Translate, AltAloneWithALetterGetsEscPrefix) {
 }
 
 TEST(Translate, KeysWithoutRowOrCharacterEmitNothing) {
-  for (WORD vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_F13, VK_DIVIDE, WORD(0)})
-    for (DWORD s : {DWORD(0), SHIFT_PRESSED, LEFT_ALT_PRESSED, ENHANCED_KEY})
+  // Windows declares these as int macros, elsewhere they are WORD and DWORD.
+  for (WORD vk :
+       {WORD(VK_SHIFT), WORD(VK_CONTROL), WORD(VK_MENU), WORD(VK_F13), WORD(VK_DIVIDE), WORD(0)})
+    for (DWORD s : {DWORD(0), DWORD(SHIFT_PRESSED), DWORD(LEFT_ALT_PRESSED), DWORD(ENHANCED_KEY)})
       EXPECT_EQ(translate(vk, 0, s), "<null>") << vk << " " << s;
 }
 

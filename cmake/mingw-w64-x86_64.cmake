@@ -1,0 +1,20 @@
+# Cross-compiling for 64-bit Windows with MinGW-w64 (Debian package
+# g++-mingw-w64-x86-64). The programs are linked statically, so a .exe runs
+# on Windows, or under Wine, without any MinGW DLL beside it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(mingw x86_64-w64-mingw32)
+# The POSIX thread model: GoogleTest needs std::mutex, which the win32 model
+# of Debian's MinGW-w64 GCC lacks. winpthread is linked in statically.
+set(CMAKE_C_COMPILER ${mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${mingw}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
