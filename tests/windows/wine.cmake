@@ -1,7 +1,7 @@
 # Running the Windows build's tests under Wine on the build machine.
 #
 # Wine gives a program a console only when its standard input is a terminal,
-# so every test runs through ptyrun, a Linux program built here for the build
+# so every test runs through onpty, a Linux program built here for the build
 # machine, which starts it on a new pseudo-terminal. The tests share one Wine
 # prefix under the build directory; the first start creates it.
 find_program(WINE64 NAMES wine64 HINTS /usr/lib/wine /usr/lib64/wine REQUIRED)
@@ -15,12 +15,12 @@ ExternalProject_Add(wine_host
   CMAKE_ARGS -DCMAKE_BUILD_TYPE=RelWithDebInfo
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${wine_host}/ptyrun)
+  BUILD_BYPRODUCTS ${wine_host}/onpty)
 
 # No debug chatter, no prompt for Wine's .NET and HTML engines (not needed).
 set(wine_env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
     WINEDLLOVERRIDES=mscoree,mshtml=)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${ENV_PROGRAM} ${wine_env} ${wine_host}/ptyrun ${WINE64})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ENV_PROGRAM} ${wine_env} ${wine_host}/onpty ${WINE64})
 
 # Tests are listed when ctest starts, one Wine start per test program; the
 # very first start also creates the prefix, which takes a while.

@@ -1,4 +1,4 @@
-#include "pty.h"
+#include "spawn.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-// ptyrun [-t SECONDS] COMMAND [ARG...]
+// onpty [-t SECONDS] COMMAND [ARG...]
 //
 // Runs COMMAND with its standard input on a new pseudo-terminal: under Wine
 // this gives a Windows program a real console to read keys from. Its standard
@@ -8,7 +8,7 @@
 // terminal is dropped.
 //
 // Exits with COMMAND's status; stops it, and everything in its session, after
-// SECONDS (default 90) or when ptyrun itself is told to terminate.
+// SECONDS (default 90) or when onpty itself is told to terminate.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pty.h"
+#include "spawn.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     first = 3;
   }
   if (first >= argc || seconds <= 0) {
-    std::fprintf(stderr, "usage: ptyrun [-t SECONDS] COMMAND [ARG...]\n");
+    std::fprintf(stderr, "usage: onpty [-t SECONDS] COMMAND [ARG...]\n");
     return 2;
   }
   struct sigaction sa = {};
@@ -47,12 +47,12 @@ int main(int argc, char** argv) {
 
   int out[2], err[2], master;
   if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) {
-    std::perror("ptyrun");
+    std::perror("onpty");
     return 2;
   }
   pid_t pid = spawn_on_pty(argv + first, out[1], err[1], &master);
   if (pid < 0) {
-    std::perror("ptyrun");
+    std::perror("onpty");
     return 2;
   }
   close(out[1]);
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   }
   if (!ended) {
     stop(pid);
-    std::fprintf(stderr, "ptyrun: %s %s, stopped\n", argv[first],
+    std::fprintf(stderr, "onpty: %s %s, stopped\n", argv[first],
                  told_to_stop ? "interrupted" : "timed out");
     return 124;
   }
