@@ -1,6 +1,7 @@
 #include "platform/decode.h"
 
 #include <climits>
+#include <cstring>
 
 #include "platform/keycodes.h"
 
@@ -31,9 +32,16 @@ WORD scan_of(WORD vk) {
   return 0;
 }
 
+// A record with every byte, padding included, defined.
+INPUT_RECORD blank(WORD type) {
+  INPUT_RECORD r;
+  std::memset(&r, 0, sizeof r);
+  r.EventType = type;
+  return r;
+}
+
 INPUT_RECORD keyrec(WORD vk, WORD scan, uint8_t ch, DWORD state, bool down) {
-  INPUT_RECORD r{};
-  r.EventType = KEY_EVENT;
+  INPUT_RECORD r = blank(KEY_EVENT);
   KEY_EVENT_RECORD& k = r.Event.KeyEvent;
   k.bKeyDown = down;
   k.wRepeatCount = 1;
@@ -48,8 +56,7 @@ int16_t clamp16(int32_t v) { return static_cast<int16_t>(v < 0 ? 0 : v > SHRT_MA
 
 // A mouse report: button code `cb` as xterm encodes it, 1-based cell.
 INPUT_RECORD mouserec(int32_t cb, int32_t x, int32_t y, bool release) {
-  INPUT_RECORD r{};
-  r.EventType = MOUSE_EVENT;
+  INPUT_RECORD r = blank(MOUSE_EVENT);
   MOUSE_EVENT_RECORD& m = r.Event.MouseEvent;
   m.dwMousePosition = {clamp16(x - 1), clamp16(y - 1)};
   if (cb & 4) m.dwControlKeyState |= SHIFT_PRESSED;
@@ -70,8 +77,7 @@ INPUT_RECORD mouserec(int32_t cb, int32_t x, int32_t y, bool release) {
 }
 
 INPUT_RECORD focusrec(bool in) {
-  INPUT_RECORD r{};
-  r.EventType = FOCUS_EVENT;
+  INPUT_RECORD r = blank(FOCUS_EVENT);
   r.Event.FocusEvent.bSetFocus = in;
   return r;
 }
