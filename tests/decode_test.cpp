@@ -603,15 +603,4 @@ TEST(Decode, ChunkSplitInvariance) {
   }
 }
 
-TEST(Decode, CodePage) {
-  EXPECT_EQ(to_cp1252('A'), 'A');
-  EXPECT_EQ(to_cp1252(0xE9), 0xE9);
-  EXPECT_EQ(to_cp1252(0x20AC), 0x80);
-  EXPECT_EQ(to_cp1252(0x2122), 0x99);
-  EXPECT_EQ(to_cp1252(0x9D), 0x9D);
-  EXPECT_EQ(to_cp1252(0x85), '?');
-  EXPECT_EQ(to_cp1252(0x100), '?');
-  EXPECT_EQ(to_cp1252(0x10FFFF), '?');
-}
-
 }  // namespace
