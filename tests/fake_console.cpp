@@ -1,5 +1,6 @@
 #include "tests/fake_console.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -47,10 +48,13 @@ HANDLE GetStdHandle(DWORD which) {
 BOOL ReadConsoleInputA(HANDLE in, INPUT_RECORD* buf, DWORD len, DWORD* count) {
   ++nreads;
   *count = 0;
-  if (in == INVALID_HANDLE_VALUE || len < 1 || head == tail) return 0;
-  slot s = queue[head % CAP];
-  ++head;
-  if (s.fail) return 0;
+  // A failed read leaves an error code, as the console does; a successful
+  // one leaves errno alone.
+  if (in == INVALID_HANDLE_VALUE || len < 1 || head == tail || queue[head++ % CAP].fail) {
+    errno = EIO;
+    return 0;
+  }
+  const slot& s = queue[(head - 1) % CAP];
   *buf = s.rec;
   *count = 1;
   return 1;
