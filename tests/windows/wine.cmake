@@ -15,7 +15,7 @@ ExternalProject_Add(wine_host
   CMAKE_ARGS -DCMAKE_BUILD_TYPE=RelWithDebInfo
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${wine_host}/onpty)
+  BUILD_BYPRODUCTS ${wine_host}/onpty ${wine_host}/keybytes_e2e)
 
 # No debug chatter, no prompt for Wine's .NET and HTML engines (not needed).
 set(wine_env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix

@@ -25,8 +25,8 @@ pid_t spawn_on_pty(char* const argv[], int out, int err, int* master) {
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
     dup2(slave, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    dup2(out >= 0 ? out : slave, 1);
+    dup2(err >= 0 ? err : slave, 2);
     if (slave > 2) close(slave);
     execvp(argv[0], argv);
     _exit(127);

@@ -7,8 +7,8 @@
 
 // Starts argv[0] (searched in PATH) in a session of its own whose
 // controlling terminal is a new pseudo-terminal, with standard input on it
-// and standard output and error on `out` and `err`. Sets *master to the
-// terminal's master side. Returns the pid, or -1.
+// and standard output and error on `out` and `err` (-1: on the terminal too).
+// Sets *master to the terminal's master side. Returns the pid, or -1.
 pid_t spawn_on_pty(char* const argv[], int out, int err, int* master);
 
 // Waits up to `ms` milliseconds for input on from[0..n-1] and moves what
