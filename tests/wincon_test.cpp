@@ -4,10 +4,12 @@
 // Windows only; standard input must be a console (under Wine: a terminal).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include "console/getch.h"
+#include "term/termmode.h"
 #include "tests/records.h"
 
 namespace {
@@ -126,6 +128,55 @@ TEST_F(Console, ShiftOwnRecordIsSkipped) {
   for (char c : std::string("[D;2~")) EXPECT_EQ(getchGNU(), c);
   EXPECT_EQ(queued(), 3u) << "the rest came from the pending buffer";
   EXPECT_EQ(drain(), bytes(""));
+}
+
+typedef void (*handler)(int);
+
+// The disposition of `sig`, left as it is.
+handler disposition(int sig) {
+  handler h = signal(sig, SIG_DFL);
+  signal(sig, h);
+  return h;
+}
+
+constexpr DWORD COOKED = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
+
+// The console's input mode plays the terminal attributes' part: raw mode
+// switches off line input, echo and processed input and nothing else, so
+// Ctrl-C arrives as a key; termcanon puts back the mode termraw found.
+TEST_F(Console, RawModeAndBack) {
+  DWORD found, raw, back;
+  ASSERT_TRUE(GetConsoleMode(input(), &found));
+  const DWORD start = found | COOKED;
+  ASSERT_TRUE(SetConsoleMode(input(), start));
+
+  termraw();
+  ASSERT_TRUE(GetConsoleMode(input(), &raw));
+  EXPECT_EQ(raw, start & ~COOKED);
+  for (int sig : {SIGINT, SIGTERM}) EXPECT_EQ(disposition(sig), SIG_IGN) << sig;
+  EXPECT_EQ(raise(SIGINT), 0);  // and still here
+  inject(press('C', 0x03, LEFT_CTRL_PRESSED));
+  EXPECT_EQ(drain(), bytes("\x03"));
+
+  termcanon();
+  ASSERT_TRUE(GetConsoleMode(input(), &back));
+  EXPECT_EQ(back, start);
+  for (int sig : {SIGINT, SIGTERM}) EXPECT_EQ(disposition(sig), SIG_DFL) << sig;
+  SetConsoleMode(input(), found);
+}
+
+// Keys typed before a mode change are dropped with it, as a terminal's
+// TCSAFLUSH drops them.
+TEST_F(Console, ModeChangeDropsKeysNotYetRead) {
+  DWORD found;
+  ASSERT_TRUE(GetConsoleMode(input(), &found));
+  inject(press('A', 'a'));
+  termraw();
+  EXPECT_EQ(queued(), 0u);
+  inject(press('B', 'b'));
+  termcanon();
+  EXPECT_EQ(queued(), 0u);
+  SetConsoleMode(input(), found);
 }
 
 // A character is written as UTF-16 and read through the 8-bit read, which
