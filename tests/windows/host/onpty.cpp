@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +26,12 @@ namespace {
 volatile sig_atomic_t told_to_stop;
 
 void on_signal(int) { told_to_stop = 1; }
+
+long now_ms() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1000L + t.tv_nsec / 1000000;
+}
 
 }  // namespace
 
@@ -62,7 +69,8 @@ int main(int argc, char** argv) {
   const int to[3] = {-1, 1, 2};
   int status = 0;
   bool ended = false;
-  for (long waited = 0; !ended && !told_to_stop && waited < seconds * 1000L; waited += 50) {
+  const long end = now_ms() + seconds * 1000L;
+  while (!ended && !told_to_stop && now_ms() < end) {
     ended = waitpid(pid, &status, WNOHANG) == pid;
     relay(from, to, 3, 50);
   }
@@ -74,7 +82,7 @@ int main(int argc, char** argv) {
   }
   // Whatever it wrote is in the pipes now; take it without waiting for
   // programs it left running to close them.
-  while (relay(from + 1, to + 1, 2, 0) > 0) {
+  for (int i = 0; i < 10000 && relay(from + 1, to + 1, 2, 0) > 0; ++i) {
   }
   return exit_code(status);
 }
