@@ -98,6 +98,13 @@ constexpr WORD VK_F10 = 0x79;
 constexpr WORD VK_F11 = 0x7A;
 constexpr WORD VK_F12 = 0x7B;
 constexpr WORD VK_F13 = 0x7C;
+constexpr WORD VK_F14 = 0x7D;
+constexpr WORD VK_F15 = 0x7E;
+constexpr WORD VK_F16 = 0x7F;
+constexpr WORD VK_F17 = 0x80;
+constexpr WORD VK_F18 = 0x81;
+constexpr WORD VK_F19 = 0x82;
+constexpr WORD VK_F20 = 0x83;
 constexpr WORD VK_F24 = 0x87;
 constexpr WORD VK_NUMLOCK = 0x90;
 constexpr WORD VK_SCROLL = 0x91;
@@ -112,6 +119,19 @@ constexpr WORD VK_OEM_4 = 0xDB;       // [{
 constexpr WORD VK_OEM_5 = 0xDC;       // \|
 constexpr WORD VK_OEM_6 = 0xDD;       // ]}
 constexpr WORD VK_OEM_7 = 0xDE;       // '"
+constexpr WORD VK_PACKET = 0xE7;      // a character typed without a key of its own
+
+// MOUSE_EVENT_RECORD dwButtonState bits; a wheel event keeps its signed
+// delta (120 a notch) in the high word.
+constexpr DWORD FROM_LEFT_1ST_BUTTON_PRESSED = 0x0001;
+constexpr DWORD RIGHTMOST_BUTTON_PRESSED = 0x0002;
+constexpr DWORD FROM_LEFT_2ND_BUTTON_PRESSED = 0x0004;
+
+// MOUSE_EVENT_RECORD dwEventFlags bits.
+constexpr DWORD MOUSE_MOVED = 0x0001;
+constexpr DWORD DOUBLE_CLICK = 0x0002;
+constexpr DWORD MOUSE_WHEELED = 0x0004;
+constexpr DWORD MOUSE_HWHEELED = 0x0008;
 
 typedef struct _KEY_EVENT_RECORD {
   BOOL bKeyDown;

@@ -1,0 +1,83 @@
+// Terminal input decoder: the bytes a terminal sends in, the console input
+// records a Windows console on a US keyboard layout would deliver out.
+//
+// Pure and incremental: no I/O, no heap, no state but the caller's decoder
+// struct. Bytes may be fed in any chunks; a sequence or a UTF-8 character
+// split across chunks is joined. A pending sequence holds at most SEQMAX
+// bytes; a longer or malformed one is given up (typed out as received).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/console.h"
+
+// Bytes a pending escape sequence may hold, ESC included.
+constexpr int SEQMAX = 64;
+// Parameters of a control sequence, and values in each (the parameter and
+// its ':' sub-parameters).
+constexpr int NPARAM = 8;
+constexpr int NSUB = 4;
+// The value of an omitted parameter.
+constexpr int32_t NOVAL = -1;
+
+// Records one key press becomes at most: five modifier keys down, the key
+// down and up, the modifier keys up.
+constexpr int KEYRECS = 12;
+// Records one decode step yields at most: a given-up sequence typed out (at
+// most 4 records a byte), then the key of the byte that ended it.
+constexpr int STEPRECS = 4 * SEQMAX + KEYRECS;
+
+enum parse_state : uint8_t {
+  GROUND,   // between keys
+  ESCAPE,   // after ESC
+  CSI,      // after ESC [ : parameters, intermediates, final
+  SS3,      // after ESC O : an optional modifier, final
+  LINUXFN,  // after ESC [ [ : the Linux console's F1-F5 letter
+  MOUSE,    // after ESC [ M : the three bytes of a legacy mouse report
+  UTF8,     // inside a multi-byte UTF-8 character
+};
+
+// The parsed parameters of a control sequence.
+struct csiparams {
+  uint8_t priv;          // private marker '<', '=', '>', '?', or 0
+  uint8_t inter;         // intermediate byte 0x20-0x2F, or 0
+  uint8_t n;             // parameters seen, the one being read included
+  bool bad;              // malformed or too many values: matches nothing
+  uint8_t nsub[NPARAM];  // values in each parameter (1 + sub-parameters)
+  int32_t v[NPARAM][NSUB];
+};
+
+struct decoder {
+  parse_state st;
+  bool alt;             // an ESC prefix: the next key is pressed with Alt
+  uint8_t need;         // UTF-8 or mouse-report bytes still to come
+  uint8_t lo, hi;       // range of the next UTF-8 continuation byte
+  uint32_t cp;          // UTF-8 code point so far
+  uint8_t len;          // bytes in seq
+  uint8_t seq[SEQMAX];  // the pending sequence as received
+  csiparams p;
+};
+
+// Decodes bytes into records while `room` leaves space for a full step
+// (STEPRECS). Returns the records written to `out`; `*used` is the number of
+// bytes consumed, less than n only when the room ran out.
+int decode(decoder& d, const uint8_t* bytes, int n, INPUT_RECORD* out, int room, int* used);
+
+// Decodes one byte; writes at most STEPRECS records.
+int decode_byte(decoder& d, uint8_t byte, INPUT_RECORD* out);
+
+// True while a sequence or a character is incomplete.
+inline bool decode_pending(const decoder& d) { return d.st != GROUND; }
+
+// The input has paused: settles what is pending as typed (ESC alone is the
+// Escape key, ESC [ or ESC O alone is Alt with that key, anything longer is
+// typed out). Writes at most STEPRECS records.
+int decode_flush(decoder& d, INPUT_RECORD* out);
+
+// The records of one key press: modifier keys down (Shift, Alt, Ctrl, each
+// with the state so far), the key down and up, the modifier keys up in
+// reverse. `state` holds the modifiers, ENHANCED_KEY and lock bits.
+int build_key(WORD vk, uint8_t ch, DWORD state, INPUT_RECORD* out);
+
+// The Windows-1252 byte for a Unicode code point; '?' when it has none.
+uint8_t to_cp1252(uint32_t cp);

@@ -1,0 +1,606 @@
+// The terminal input decoder: what each byte and sequence becomes.
+#include "platform/decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD S = SHIFT_PRESSED;
+constexpr DWORD C = LEFT_CTRL_PRESSED;
+constexpr DWORD A = LEFT_ALT_PRESSED;
+constexpr DWORD E = ENHANCED_KEY;
+
+// A key press as the key reader sees it: a key-down record of a key other
+// than Shift, Ctrl or Alt.
+struct key {
+  WORD vk;
+  int ch;
+  DWORD state;
+  bool operator==(const key& o) const { return vk == o.vk && ch == o.ch && state == o.state; }
+};
+
+void PrintTo(const key& k, std::ostream* os) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "{vk 0x%02X, ch 0x%02X, state 0x%03X}", k.vk, k.ch,
+                static_cast<unsigned>(k.state));
+  *os << buf;
+}
+
+std::string hex(const std::string& s) {
+  std::string out;
+  char buf[8];
+  for (unsigned char c : s) {
+    if (c >= 0x21 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+// All records for `in`, fed byte by byte, with the input pausing at the end.
+std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true) {
+  decoder d{};
+  std::vector<INPUT_RECORD> out;
+  INPUT_RECORD step[STEPRECS];
+  for (unsigned char b : in) {
+    int n = decode_byte(d, b, step);
+    out.insert(out.end(), step, step + n);
+  }
+  if (pause) {
+    int n = decode_flush(d, step);
+    out.insert(out.end(), step, step + n);
+  }
+  return out;
+}
+
+bool modifier(WORD vk) { return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU; }
+
+std::vector<key> keys(const std::string& in, bool pause = true) {
+  std::vector<key> out;
+  for (const INPUT_RECORD& r : records(in, pause)) {
+    const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
+    if (r.EventType == KEY_EVENT && k.bKeyDown && !modifier(k.wVirtualKeyCode))
+      out.push_back(
+          {k.wVirtualKeyCode, static_cast<uint8_t>(k.uChar.AsciiChar), k.dwControlKeyState});
+  }
+  return out;
+}
+
+// The state xterm's modifier parameter m stands for.
+DWORD mods(int m) {
+  int bits = m - 1;
+  return (bits & 1 ? S : 0) | (bits & 10 ? A : 0) | (bits & 4 ? C : 0);
+}
+
+struct row {
+  const char* in;
+  key want;
+};
+
+// clang-format off
+const row cursor_rows[] = {
+  {"\x1b[A",  {VK_UP,     0, E}},
+  {"\x1b[B",  {VK_DOWN,   0, E}},
+  {"\x1b[C",  {VK_RIGHT,  0, E}},
+  {"\x1b[D",  {VK_LEFT,   0, E}},
+  {"\x1b[H",  {VK_HOME,   0, E}},
+  {"\x1b[F",  {VK_END,    0, E}},
+  {"\x1bOA",  {VK_UP,     0, E}},
+  {"\x1bOB",  {VK_DOWN,   0, E}},
+  {"\x1bOC",  {VK_RIGHT,  0, E}},
+  {"\x1bOD",  {VK_LEFT,   0, E}},
+  {"\x1bOH",  {VK_HOME,   0, E}},
+  {"\x1bOF",  {VK_END,    0, E}},
+  {"\x1b[1~", {VK_HOME,   0, E}},
+  {"\x1b[2~", {VK_INSERT, 0, E}},
+  {"\x1b[3~", {VK_DELETE, 0, E}},
+  {"\x1b[4~", {VK_END,    0, E}},
+  {"\x1b[5~", {VK_PRIOR,  0, E}},
+  {"\x1b[6~", {VK_NEXT,   0, E}},
+  {"\x1b[7~", {VK_HOME,   0, E}},
+  {"\x1b[8~", {VK_END,    0, E}},
+  {"\x1b[4h", {VK_INSERT, 0, E}},
+};
+
+const row function_rows[] = {
+  {"\x1bOP",   {VK_F1,  0, 0}},
+  {"\x1bOQ",   {VK_F2,  0, 0}},
+  {"\x1bOR",   {VK_F3,  0, 0}},
+  {"\x1bOS",   {VK_F4,  0, 0}},
+  {"\x1b[P",   {VK_F1,  0, 0}},
+  {"\x1b[11~", {VK_F1,  0, 0}},
+  {"\x1b[12~", {VK_F2,  0, 0}},
+  {"\x1b[13~", {VK_F3,  0, 0}},
+  {"\x1b[14~", {VK_F4,  0, 0}},
+  {"\x1b[15~", {VK_F5,  0, 0}},
+  {"\x1b[17~", {VK_F6,  0, 0}},
+  {"\x1b[18~", {VK_F7,  0, 0}},
+  {"\x1b[19~", {VK_F8,  0, 0}},
+  {"\x1b[20~", {VK_F9,  0, 0}},
+  {"\x1b[21~", {VK_F10, 0, 0}},
+  {"\x1b[23~", {VK_F11, 0, 0}},
+  {"\x1b[24~", {VK_F12, 0, 0}},
+  {"\x1b[25~", {VK_F13, 0, 0}},
+  {"\x1b[26~", {VK_F14, 0, 0}},
+  {"\x1b[28~", {VK_F15, 0, 0}},
+  {"\x1b[29~", {VK_F16, 0, 0}},
+  {"\x1b[31~", {VK_F17, 0, 0}},
+  {"\x1b[32~", {VK_F18, 0, 0}},
+  {"\x1b[33~", {VK_F19, 0, 0}},
+  {"\x1b[34~", {VK_F20, 0, 0}},
+  {"\x1b[[A",  {VK_F1,  0, 0}},
+  {"\x1b[[B",  {VK_F2,  0, 0}},
+  {"\x1b[[C",  {VK_F3,  0, 0}},
+  {"\x1b[[D",  {VK_F4,  0, 0}},
+  {"\x1b[[E",  {VK_F5,  0, 0}},
+};
+
+const row keypad_rows[] = {
+  {"\x1b[E", {VK_CLEAR,    0,    0}},
+  {"\x1bOE", {VK_CLEAR,    0,    0}},
+  {"\x1b[G", {VK_CLEAR,    0,    0}},
+  {"\x1bOM", {VK_RETURN,   '\r', E}},
+  {"\x1bOj", {VK_MULTIPLY, '*',  0}},
+  {"\x1bOk", {VK_ADD,      '+',  0}},
+  {"\x1bOm", {VK_SUBTRACT, '-',  0}},
+  {"\x1bOo", {VK_DIVIDE,   '/',  E}},
+  {"\x1bOn", {VK_DECIMAL,  '.',  0}},
+  {"\x1bOp", {VK_NUMPAD0,  '0',  0}},
+  {"\x1bOq", {VK_NUMPAD1,  '1',  0}},
+  {"\x1bOu", {VK_NUMPAD5,  '5',  0}},
+  {"\x1bOy", {VK_NUMPAD9,  '9',  0}},
+};
+
+// Keys whose modifiers the sequence itself names, and keys by character.
+const row modified_rows[] = {
+  {"\x1b[Z",          {VK_TAB,    '\t', S}},
+  {"\x1b[1;5Z",       {VK_TAB,    0,    S | C}},
+  {"\x1b[a",          {VK_UP,     0,    E | S}},
+  {"\x1b[d",          {VK_LEFT,   0,    E | S}},
+  {"\x1bOa",          {VK_UP,     0,    E | C}},
+  {"\x1bOc",          {VK_RIGHT,  0,    E | C}},
+  {"\x1b[7$",         {VK_HOME,   0,    E | S}},
+  {"\x1b[8^",         {VK_END,    0,    E | C}},
+  {"\x1b[3@",         {VK_DELETE, 0,    E | C | S}},
+  {"\x1b[11^",        {VK_F1,     0,    C}},
+  {"\x1bO5A",         {VK_UP,     0,    E | C}},
+  {"\x1bO2P",         {VK_F1,     0,    S}},
+  {"\x1b[1;2R",       {VK_F3,     0,    S}},
+  {"\x1b\x1b[A",      {VK_UP,     0,    E | A}},
+  {"\x1b\x1b[[A",     {VK_F1,     0,    A}},
+  {"\x1b[27;5;9~",    {VK_TAB,    0,    C}},
+  {"\x1b[27;3;9~",    {VK_TAB,    '\t', A}},
+  {"\x1b[27;2;9~",    {VK_TAB,    '\t', S}},
+  {"\x1b[27;6;89~",   {'Y',       0x19, S | C}},
+  {"\x1b[27;5;13~",   {VK_RETURN, 0x0A, C}},
+  {"\x1b[27;3;97~",   {'A',       'a',  A}},
+  {"\x1b[27;5;50~",   {'2',       0,    C}},
+  {"\x1b[27;6;64~",   {'2',       0,    S | C}},
+  {"\x1b[27;5;127~",  {VK_BACK,   0x7F, C}},
+  {"\x1b[27;5;91~",   {VK_OEM_4,  0x1B, C}},
+  {"\x1b[27;6;95~",   {VK_OEM_MINUS, 0x1F, S | C}},
+  {"\x1b[9;3u",       {VK_TAB,    '\t', A}},
+  {"\x1b[97;5u",      {'A',       0x01, C}},
+  {"\x1b[97u",        {'A',       'a',  0}},
+  {"\x1b[228;3u",     {VK_PACKET, 0xE4, A}},
+};
+// clang-format on
+
+// With ESC in front (unless it has one already) a key is pressed with Alt.
+std::string alted(const std::string& in) { return in.rfind("\x1b\x1b", 0) == 0 ? in : "\x1b" + in; }
+
+void check_rows(const row* rows, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    SCOPED_TRACE(hex(rows[i].in));
+    EXPECT_EQ(keys(rows[i].in), std::vector<key>{rows[i].want});
+    key alt = rows[i].want;
+    alt.state |= A;
+    EXPECT_EQ(keys(alted(rows[i].in)), std::vector<key>{alt});
+  }
+}
+
+TEST(Decode, CursorAndEditingKeys) { check_rows(cursor_rows, std::size(cursor_rows)); }
+TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows)); }
+TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
+TEST(Decode, ModifiedKeysAndKeysByCharacter) {
+  check_rows(modified_rows, std::size(modified_rows));
+}
+
+// Every modifier parameter on every key form that takes one.
+TEST(Decode, ModifierParameter) {
+  const char* forms[] = {"\x1b[1;%dA", "\x1b[1;%dH", "\x1b[1;%dE",  "\x1b[1;%dP",  "\x1b[1;%dS",
+                         "\x1b[2;%d~", "\x1b[6;%d~", "\x1b[15;%d~", "\x1b[24;%d~", "\x1b[34;%d~"};
+  for (const char* form : forms) {
+    char base[16];
+    std::snprintf(base, sizeof base, form, 1);
+    std::vector<key> plain = keys(base);
+    ASSERT_EQ(plain.size(), 1u) << hex(base);
+    for (int m = 1; m <= 16; ++m) {
+      char in[16];
+      std::snprintf(in, sizeof in, form, m);
+      key want = plain[0];
+      want.state |= mods(m);
+      EXPECT_EQ(keys(in), std::vector<key>{want}) << hex(in);
+    }
+  }
+}
+
+// The US layout, row by row: each key's plain and shifted character.
+const char base_row[] = "`1234567890-=qwertyuiop[]\\asdfghjkl;'zxcvbnm,./ ";
+const char shift_row[] = "~!@#$%^&*()_+QWERTYUIOP{}|ASDFGHJKL:\"ZXCVBNM<>? ";
+
+WORD us_vk(char base) {
+  switch (base) {
+    case ' ':
+      return VK_SPACE;
+    case ';':
+      return 0xBA;
+    case '=':
+      return 0xBB;
+    case ',':
+      return 0xBC;
+    case '-':
+      return 0xBD;
+    case '.':
+      return 0xBE;
+    case '/':
+      return 0xBF;
+    case '`':
+      return 0xC0;
+    case '[':
+      return 0xDB;
+    case '\\':
+      return 0xDC;
+    case ']':
+      return 0xDD;
+    case '\'':
+      return 0xDE;
+  }
+  return base >= 'a' && base <= 'z' ? base - 'a' + 'A' : base;
+}
+
+TEST(Decode, EveryPrintableByte) {
+  for (int b = 0x20; b < 0x7F; ++b) {
+    SCOPED_TRACE(b);
+    std::string in(1, static_cast<char>(b));
+    const char* at = std::strchr(base_row, b);
+    bool shifted = !at;
+    if (shifted) at = std::strchr(shift_row, b);
+    ASSERT_NE(at, nullptr);
+    key want = {us_vk(base_row[at - (shifted ? shift_row : base_row)]), b, shifted ? S : 0};
+    EXPECT_EQ(keys(in), std::vector<key>{want});
+    EXPECT_EQ(records(in).size(), shifted ? 4u : 2u);
+    // With ESC in front: Alt. ESC [ and ESC O count as Alt only once the
+    // input pauses.
+    want.state |= A;
+    EXPECT_EQ(keys("\x1b" + in), std::vector<key>{want});
+  }
+}
+
+TEST(Decode, EveryControlByte) {
+  // clang-format off
+  const key special[] = {
+    {'2',          0x00, C | S},
+    {VK_TAB,       0x09, 0},
+    {VK_RETURN,    0x0A, C},
+    {VK_RETURN,    0x0D, 0},
+    {VK_OEM_5,     0x1C, C},
+    {VK_OEM_6,     0x1D, C},
+    {'6',          0x1E, C | S},
+    {VK_OEM_MINUS, 0x1F, C | S},
+  };
+  // clang-format on
+  for (int b = 0; b < 0x20; ++b) {
+    if (b == 0x1B) continue;
+    SCOPED_TRACE(b);
+    key want = {static_cast<WORD>('A' + b - 1), b, C};  // Ctrl+letter, 0x08 included
+    for (const key& k : special)
+      if (k.ch == b) want = k;
+    std::string in(1, static_cast<char>(b));
+    EXPECT_EQ(keys(in), std::vector<key>{want});
+    want.state |= A;
+    EXPECT_EQ(keys("\x1b" + in), std::vector<key>{want});
+  }
+  EXPECT_EQ(keys("\x7f"), (std::vector<key>{{VK_BACK, 0x08, 0}}));
+  EXPECT_EQ(keys("\x1b\x7f"), (std::vector<key>{{VK_BACK, 0x08, A}}));
+}
+
+// A key press is its modifier keys going down with the state growing, the
+// key down and up, and the modifier keys up in reverse.
+TEST(Decode, RecordsOfOneKeyPress) {
+  struct rec {
+    bool down;
+    WORD vk, scan;
+    DWORD state;
+  };
+  // clang-format off
+  const rec want[] = {
+    {true,  VK_SHIFT,   0x2A, S},
+    {true,  VK_MENU,    0x38, S | A},
+    {true,  VK_CONTROL, 0x1D, S | A | C},
+    {true,  VK_UP,      0x48, S | A | C | E},
+    {false, VK_UP,      0x48, S | A | C | E},
+    {false, VK_CONTROL, 0x1D, S | A},
+    {false, VK_MENU,    0x38, S},
+    {false, VK_SHIFT,   0x2A, 0},
+  };
+  // clang-format on
+  std::vector<INPUT_RECORD> got = records("\x1b[1;8A");
+  ASSERT_EQ(got.size(), std::size(want));
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(i);
+    const KEY_EVENT_RECORD& k = got[i].Event.KeyEvent;
+    EXPECT_EQ(got[i].EventType, KEY_EVENT);
+    EXPECT_EQ(k.bKeyDown != 0, want[i].down);
+    EXPECT_EQ(k.wVirtualKeyCode, want[i].vk);
+    EXPECT_EQ(k.wVirtualScanCode, want[i].scan);
+    EXPECT_EQ(k.dwControlKeyState, want[i].state);
+    EXPECT_EQ(k.wRepeatCount, 1);
+    EXPECT_EQ(k.uChar.UnicodeChar, 0);
+  }
+  got = records("q");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].Event.KeyEvent.wVirtualScanCode, 0x10);
+  EXPECT_EQ(got[1].Event.KeyEvent.uChar.UnicodeChar, 'q');
+  EXPECT_FALSE(got[1].Event.KeyEvent.bKeyDown);
+}
+
+// clang-format off
+const row escape_rows[] = {
+  {"\x1b",         {VK_ESCAPE,   0x1B, 0}},
+  {"\x1b\x1b",     {VK_ESCAPE,   0x1B, A}},
+  {"\x1b[",        {VK_OEM_4,    '[',  A}},
+  {"\x1b\x1b[",    {VK_OEM_4,    '[',  A}},
+  {"\x1bO",        {'O',         'O',  S | A}},
+  {"\x1b" "a",     {'A',         'a',  A}},
+  {"\x1b\r",       {VK_RETURN,   '\r', A}},
+  {"\x1b\x03",     {'C',         0x03, C | A}},
+};
+// clang-format on
+
+TEST(Decode, EscapeRule) {
+  for (const row& r : escape_rows) {
+    SCOPED_TRACE(hex(r.in));
+    EXPECT_EQ(keys(r.in), std::vector<key>{r.want});
+  }
+  // An ESC at the end of the input waits: nothing until the input pauses.
+  EXPECT_TRUE(keys("\x1b", false).empty());
+  EXPECT_TRUE(keys("\x1b[", false).empty());
+  EXPECT_TRUE(keys("\xc3", false).empty());
+  // Three ESCs: Alt+Escape, then a fresh ESC.
+  EXPECT_EQ(keys("\x1b\x1b\x1b"), (std::vector<key>{{VK_ESCAPE, 0x1B, A}, {VK_ESCAPE, 0x1B, 0}}));
+}
+
+// A plain key for each byte typed, as the sequence arrived.
+std::vector<key> typed(const std::string& s) {
+  std::vector<key> out;
+  for (char c : s) {
+    std::vector<key> k =
+        c == '\x1b' ? std::vector<key>{{VK_ESCAPE, 0x1B, 0}} : keys(std::string(1, c));
+    out.insert(out.end(), k.begin(), k.end());
+  }
+  return out;
+}
+
+const char* const unknown_rows[] = {
+    "\x1b[99~",    "\x1b[2A",     "\x1b[?25h",  "\x1bOz",     "\x1b[[Z",
+    "\x1b[1;5:3A", "\x1b[5;3;1~", "\x1b[27;5~", "\x1bO1;A",   "\x1b[1 q",
+    "\x1b[>5u",    "\x1b[1!$",    "\x1bO?A",    "\x1b[<1;2M", "\x1b[1;2;3A",
+};
+
+TEST(Decode, UnknownSequencesAreTypedOut) {
+  for (const char* in : unknown_rows) {
+    SCOPED_TRACE(hex(in));
+    EXPECT_EQ(keys(in), typed(in));
+  }
+}
+
+const struct {
+  const char* in;
+  const char* typed;  // what is typed out
+  key then;           // the key of the byte that ended it
+} malformed_rows[] = {
+    {"\x1b[1;\x03", "\x1b[1;", {'C', 0x03, C}},
+    {"\x1b[12;5\x7f", "\x1b[12;5", {VK_BACK, 0x08, 0}},
+    {"\x1b[1\x1b[A", "\x1b[1", {VK_UP, 0, E}},
+    {"\x1b[M\x01", "\x1b[M", {'A', 0x01, C}},
+    {"\x1b[[\r", "\x1b[[", {VK_RETURN, '\r', 0}},
+    {"\x1b[1;2\xc3\xa4", "\x1b[1;2", {VK_PACKET, 0xE4, 0}},
+    {"\x1bO5\t", "\x1bO5", {VK_TAB, '\t', 0}},
+};
+
+// Too long to be sequences.
+const std::string overlong_rows[] = {
+    "\x1b[" + std::string(200, '1') + "A",
+    "\x1b[" + std::string(100, ';') + "~",
+    "\x1b[?" + std::string(150, ':') + "u",
+    "\x1bO" + std::string(70, '5') + "P",
+};
+
+TEST(Decode, MalformedAndOverlongSequences) {
+  for (const auto& r : malformed_rows) {
+    SCOPED_TRACE(hex(r.in));
+    std::vector<key> want = typed(r.typed);
+    want.push_back(r.then);
+    EXPECT_EQ(keys(r.in), want);
+  }
+  // ESC O cut short is Alt+Shift+O.
+  EXPECT_EQ(keys("\x1bO\x01"), (std::vector<key>{{'O', 'O', S | A}, {'A', 0x01, C}}));
+
+  // Given up and typed out, never held beyond SEQMAX bytes.
+  for (const std::string& in : overlong_rows) {
+    SCOPED_TRACE(hex(in));
+    decoder d{};
+    INPUT_RECORD step[STEPRECS];
+    for (unsigned char b : in) {
+      decode_byte(d, b, step);
+      ASSERT_LE(d.len, SEQMAX);
+    }
+    EXPECT_FALSE(decode_pending(d));
+    EXPECT_EQ(keys(in), typed(in));
+  }
+}
+
+// A character the code page lacks: '?' on a key of its own.
+constexpr int LACKING = 0x100 | '?';
+
+// clang-format off
+const struct { const char* in; std::vector<int> chars; } utf8_rows[] = {
+  {"\xc3\xa4",         {0xE4}},                    // a umlaut
+  {"\xc3\xbf",         {0xFF}},
+  {"\xe2\x82\xac",     {0x80}},                    // euro sign
+  {"\xc5\xb8",         {0x9F}},                    // Y diaeresis
+  {"\xc2\x81",         {0x81}},                    // unused in the code page: kept
+  {"\xc2\x80",         {LACKING}},                     // lacking in the code page
+  {"\xc4\x81",         {LACKING}},
+  {"\xf0\x9f\x98\x80", {LACKING}},
+  {"\x80",             {0x80}},                    // invalid bytes, one by one
+  {"\xff",             {0xFF}},
+  {"\xf5",             {0xF5}},
+  {"\xc3(",            {0xC3, '('}},
+  {"\xe2\x82x",        {0xE2, 0x82, 'x'}},
+  {"\xc0\xaf",         {0xC0, 0xAF}},              // overlong
+  {"\xe0\x80\xaf",     {0xE0, 0x80, 0xAF}},
+  {"\xed\xa0\x80",     {0xED, 0xA0, 0x80}},        // surrogate
+  {"\xf4\x90\x80\x80", {0xF4, 0x90, 0x80, 0x80}},  // beyond U+10FFFF
+  {"\xc3",             {0xC3}},                    // cut short, then a pause
+  {"\xe2\x82",         {0xE2, 0x82}},
+  {"\xc3\xa4\xc3\xb6", {0xE4, 0xF6}},
+  {"\xc3\x1b[A",       {0xC3, -1}},                // -1: the Up key
+};
+// clang-format on
+
+TEST(Decode, CharactersBeyondAscii) {
+  for (const auto& r : utf8_rows) {
+    SCOPED_TRACE(hex(r.in));
+    std::vector<key> want;
+    for (int c : r.chars)
+      want.push_back(c < 0      ? key{VK_UP, 0, E}
+                     : c < 0x80 ? keys(std::string(1, static_cast<char>(c)))[0]
+                                : key{VK_PACKET, c & 0xFF, 0});
+    EXPECT_EQ(keys(r.in), want);
+    // With ESC in front, Alt goes with the first key.
+    want[0].state |= A;
+    EXPECT_EQ(keys(alted(r.in)), want);
+  }
+}
+
+struct ev {
+  WORD type;
+  int x, y;
+  DWORD buttons, flags, state;
+};
+// clang-format off
+const struct { const char* in; std::vector<ev> want; } notkey_rows[] = {
+  {"\x1b[I",           {{FOCUS_EVENT, 1, 0, 0, 0, 0}}},
+  {"\x1b[O",           {{FOCUS_EVENT, 0, 0, 0, 0, 0}}},
+  {"\x1b[<0;10;5M",    {{MOUSE_EVENT, 9, 4, FROM_LEFT_1ST_BUTTON_PRESSED, 0, 0}}},
+  {"\x1b[<2;1;1M",     {{MOUSE_EVENT, 0, 0, RIGHTMOST_BUTTON_PRESSED, 0, 0}}},
+  {"\x1b[<0;10;5m",    {{MOUSE_EVENT, 9, 4, 0, 0, 0}}},
+  {"\x1b[<35;3;4M",    {{MOUSE_EVENT, 2, 3, 0, MOUSE_MOVED, 0}}},
+  {"\x1b[<64;1;1M",    {{MOUSE_EVENT, 0, 0, 120u << 16, MOUSE_WHEELED, 0}}},
+  {"\x1b[<65;1;1M",    {{MOUSE_EVENT, 0, 0, 0xFF88u << 16, MOUSE_WHEELED, 0}}},
+  {"\x1b[<17;2;2M",    {{MOUSE_EVENT, 1, 1, FROM_LEFT_2ND_BUTTON_PRESSED, 0, C}}},
+  {"\x1b[M !!",        {{MOUSE_EVENT, 0, 0, FROM_LEFT_1ST_BUTTON_PRESSED, 0, 0}}},
+  {"\x1b[M#**",        {{MOUSE_EVENT, 9, 9, 0, 0, 0}}},
+  {"\x1b[32;10;5M",    {{MOUSE_EVENT, 9, 4, FROM_LEFT_1ST_BUTTON_PRESSED, 0, 0}}},
+  {"\x1b[?62;c",       {}},  // replies to queries
+  {"\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", {}},
+  {"\x1b[>1;10;0c",    {}},
+  {"\x1b[?9001;0$y",   {}},
+  {"\x1b[?0u",         {}},
+  {"\x1b[24;80R",      {}},
+  {"\x1b[0n",          {}},
+  {"\x1b[8;24;80t",    {}},
+};
+// clang-format on
+
+TEST(Decode, NotKeys) {
+  for (const auto& r : notkey_rows) {
+    SCOPED_TRACE(hex(r.in));
+    // What follows decodes as usual.
+    std::string in = std::string(r.in) + "x";
+    std::vector<INPUT_RECORD> got = records(in);
+    ASSERT_EQ(got.size(), r.want.size() + 2);
+    for (size_t i = 0; i < r.want.size(); ++i) {
+      const ev& w = r.want[i];
+      ASSERT_EQ(got[i].EventType, w.type);
+      if (w.type == FOCUS_EVENT) {
+        EXPECT_EQ(got[i].Event.FocusEvent.bSetFocus, w.x);
+        continue;
+      }
+      const MOUSE_EVENT_RECORD& m = got[i].Event.MouseEvent;
+      EXPECT_EQ(m.dwMousePosition.X, w.x);
+      EXPECT_EQ(m.dwMousePosition.Y, w.y);
+      EXPECT_EQ(m.dwButtonState, w.buttons);
+      EXPECT_EQ(m.dwEventFlags, w.flags);
+      EXPECT_EQ(m.dwControlKeyState, w.state);
+    }
+    EXPECT_EQ(keys(in), (std::vector<key>{{'X', 'x', 0}}));
+  }
+}
+
+// Every test input above, with ESC in front too, and every single byte.
+std::vector<std::string> corpus() {
+  std::vector<std::string> out;
+  auto add = [&](const std::string& in) {
+    out.push_back(in);
+    out.push_back(alted(in));
+  };
+  for (const row& r : cursor_rows) add(r.in);
+  for (const row& r : function_rows) add(r.in);
+  for (const row& r : keypad_rows) add(r.in);
+  for (const row& r : modified_rows) add(r.in);
+  for (const row& r : escape_rows) add(r.in);
+  for (const char* in : unknown_rows) add(in);
+  for (const auto& r : malformed_rows) add(r.in);
+  for (const std::string& in : overlong_rows) add(in);
+  for (const auto& r : utf8_rows) add(r.in);
+  for (const auto& r : notkey_rows) add(std::string(r.in) + "x");
+  for (int b = 0; b < 0x100; ++b) add(std::string(1, static_cast<char>(b)));
+  return out;
+}
+
+// Fed in two chunks split anywhere, or with room for just one step's
+// records at a time, every input decodes as it does whole.
+TEST(Decode, ChunkSplitInvariance) {
+  auto run = [](const std::string& in, size_t cut, int room) {
+    decoder d{};
+    std::vector<INPUT_RECORD> out(in.size() * KEYRECS + STEPRECS);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(in.data());
+    size_t k = 0, from = 0;
+    for (size_t to : {cut, in.size()}) {
+      while (from < to) {
+        int used;
+        k += decode(d, p + from, static_cast<int>(to - from), out.data() + k, room, &used);
+        if (used < 1) ADD_FAILURE() << "no progress";
+        if (used < 1) break;
+        from += used;
+      }
+    }
+    k += decode_flush(d, out.data() + k);
+    out.resize(k);
+    return out;
+  };
+  auto same = [](const std::vector<INPUT_RECORD>& a, const std::vector<INPUT_RECORD>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
+  };
+  for (const std::string& in : corpus()) {
+    SCOPED_TRACE(hex(in));
+    std::vector<INPUT_RECORD> whole = run(in, in.size(), 1 << 20);
+    ASSERT_TRUE(same(whole, records(in)));
+    for (size_t cut = 0; cut < in.size(); ++cut) ASSERT_TRUE(same(whole, run(in, cut, 1 << 20)));
+    ASSERT_TRUE(same(whole, run(in, 0, STEPRECS)));
+  }
+}
+
+}  // namespace
