@@ -89,7 +89,7 @@ std::string shown(const std::string& s) {
 // ---------------------------------------------------------------- stats
 
 struct stats {
-  double med, p25, p75, p90, p99, min, max;
+  double med, p10, p25, p75, p90, p99, min, max;
   size_t n;
 };
 
@@ -103,14 +103,17 @@ double pct(const std::vector<double>& sorted, double p) {
 
 stats summary(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return {pct(v, .5),
-          pct(v, .25),
-          pct(v, .75),
-          pct(v, .9),
-          pct(v, .99),
-          v.empty() ? 0 : v.front(),
-          v.empty() ? 0 : v.back(),
-          v.size()};
+  stats s;
+  s.med = pct(v, .5);
+  s.p10 = pct(v, .1);
+  s.p25 = pct(v, .25);
+  s.p75 = pct(v, .75);
+  s.p90 = pct(v, .9);
+  s.p99 = pct(v, .99);
+  s.min = v.empty() ? 0 : v.front();
+  s.max = v.empty() ? 0 : v.back();
+  s.n = v.size();
+  return s;
 }
 
 double median(std::vector<double> v) { return summary(std::move(v)).med; }
@@ -439,30 +442,40 @@ void latency(int n, int block) {
     std::printf("\n");
   }
   std::printf(
-      "Ratios of medians (the spread is that of the ratio taken round by round, "
-      "min–max over %d rounds):\n\n",
+      "Ratios, round by round: in each of the %d rounds the ratio of the two programs' "
+      "medians over that round's presses; the median of these ratios and, in brackets, their "
+      "p10–p90. Rounds are short, so the programs compared meet the same state of the "
+      "machine. The ratio of the overall medians is given too.\n\n",
       rounds);
-  std::printf("| key | keybytes / showkey -a | target | keybytes / floor | target |\n");
-  std::printf("|---|---:|---|---:|---|\n");
+  std::printf(
+      "| key | keybytes / showkey -a | overall | target | keybytes / floor | overall | target "
+      "|\n");
+  std::printf("|---|---:|---:|---|---:|---:|---|\n");
   for (int ki = 0; ki < 3; ++ki) {
-    auto ratio = [&](int a, int b) {
+    struct ratio {
+      stats per;
+      double all;
+    };
+    auto ratioof = [&](int a, int b) {
       std::vector<double> per;
       for (int r = 0; r < rounds; ++r) per.push_back(blockmed[ki][a][r] / blockmed[ki][b][r]);
-      stats s = summary(per);
-      double all = median(samples[ki][a]) / median(samples[ki][b]);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.2f (%.2f–%.2f)", all, s.min, s.max);
-      return std::make_pair(std::string(buf), all);
+      return ratio{summary(per), median(samples[ki][a]) / median(samples[ki][b])};
     };
-    auto vs = ratio(KEYBYTES, SHOWKEY);
-    auto fl = ratio(KEYBYTES, FLOOR);
-    std::printf("| %s | %s | ≤ 1: %s | %s | ≤ 1.5: %s |\n", keys[measured[ki]].name,
-                vs.first.c_str(), vs.second <= 1 ? "met" : "**not met**", fl.first.c_str(),
-                fl.second <= 1.5 ? "met" : "**not met**");
-    std::printf("@summary | Latency %s: keybytes / showkey -a (medians) | %.2f | ≤ 1 | %s |\n",
-                keys[measured[ki]].name, vs.second, vs.second <= 1 ? "met" : "**not met**");
-    std::printf("@summary | Latency %s: keybytes / floor (medians) | %.2f | ≤ 1.5 | %s |\n",
-                keys[measured[ki]].name, fl.second, fl.second <= 1.5 ? "met" : "**not met**");
+    ratio vs = ratioof(KEYBYTES, SHOWKEY), fl = ratioof(KEYBYTES, FLOOR);
+    const char* name = keys[measured[ki]].name;
+    auto verdict = [](double v, double target) { return v <= target ? "met" : "**not met**"; };
+    std::printf(
+        "| %s | %.2f (%.2f–%.2f) | %.2f | ≤ 1: %s | %.2f (%.2f–%.2f) | %.2f | ≤ 1.5: %s |\n", name,
+        vs.per.med, vs.per.p10, vs.per.p90, vs.all, verdict(vs.per.med, 1), fl.per.med, fl.per.p10,
+        fl.per.p90, fl.all, verdict(fl.per.med, 1.5));
+    std::printf(
+        "@summary | Latency %s: keybytes / showkey -a (median of round ratios) | %.2f | ≤ 1 "
+        "| %s |\n",
+        name, vs.per.med, verdict(vs.per.med, 1));
+    std::printf(
+        "@summary | Latency %s: keybytes / floor (median of round ratios) | %.2f | ≤ 1.5 | "
+        "%s |\n",
+        name, fl.per.med, verdict(fl.per.med, 1.5));
     for (int k = 0; k < NKINDS; ++k)
       value(std::string("latency.") + std::to_string(ki) + "." + kindtag[k],
             median(samples[ki][k]));
