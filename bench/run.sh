@@ -87,7 +87,6 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 spin
 measure latency "${pin[@]}" "$PB" "${paths[@]}" latency "$PRESSES" 20
 measure esc "${pin[@]}" "$PB" "${paths[@]}" esc "$ESC_TRIES"
-measure startup "${pin[@]}" "$PB" "${paths[@]}" startup "$STARTS"
 measure paste "${pin[@]}" "$PB" "${paths[@]}" paste "$PASTE_KB" "$PASTE_RUNS"
 
 # The same program with one write per key press instead of one per item
@@ -100,6 +99,9 @@ grep '^@value latency' "$tmp/raw" | sed 's/^@value /batched./' >>"$tmp/values"
 grep '^@value paste' "$tmp/raw" | sed 's/^@value /batched./' >>"$tmp/values"
 
 unspin
+# Start-up without the busy loops: with one on its CPU a new process waits for
+# the next scheduler tick before it runs.
+measure startup "${pin[@]}" "$PB" "${paths[@]}" startup "$STARTS"
 
 # ------------------------------------------------------------ decoder
 # Throughput: Google Benchmark, 10 repetitions; items are key presses.
@@ -269,8 +271,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "| showkey | kbd $(dpkg-query -W -f '${Version}' kbd) |"
   echo "| load average (1, 5, 15 min) | before $load_before, after $load_after |"
   echo
-  echo "Timed runs (sections 1, 2, 4's start-up, 5, 6) are pinned to CPU $cpu with the programs"
-  echo "they drive, at nice -15, with a SCHED_IDLE busy loop on every CPU so that no CPU halts"
+  echo "Timed runs are pinned to CPU $cpu with the programs they drive, at nice -15; those of"
+  echo "sections 1, 2, 5 and 6 with a SCHED_IDLE busy loop on every CPU so that no CPU halts"
   echo "between key presses (waking a halted virtual CPU costs 50–150 µs, at random); other"
   echo "work on the machine (developers compiling) still shows in the spread. Each figure is"
   echo "the median with its spread; every ratio compares programs measured in the same run,"
@@ -364,18 +366,19 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo
   echo "**One write per shown item.** keybytes' output is unbuffered, so a key press that shows"
   echo "seven items (Shift+F5) costs seven write calls, and a paste one per byte. The same"
-  echo "program linked with a full output buffer that is flushed whenever the key reader asks"
-  echo "for a record (\`keybytes_batched\`, \`bench/batched.cpp\`: one write per key press, the"
-  echo "same bytes) was run against the same peers (medians, µs; each run with its own peers):"
+  echo "program linked with a full output buffer that is flushed whenever the emulated console"
+  echo "is about to wait for input (\`keybytes_batched\`, \`bench/batched.cpp\`: one write per"
+  echo "key press when typing, one per read when pasting; the same bytes) was run against the"
+  echo "same peers (medians; each run with its own peers):"
   echo
   echo "| | keybytes | batched | floor in the same runs |"
   echo "|---|---:|---:|---:|"
   i=0
   for k in Enter "letter a" Shift+F5; do
-    echo "| latency, $k | $(fmt "$(val latency.$i.keybytes)" 1) | $(fmt "$(val batched.latency.$i.keybytes)" 1) | $(fmt "$(val latency.$i.floor)" 1) / $(fmt "$(val batched.latency.$i.floor)" 1) |"
+    echo "| latency, $k, µs | $(fmt "$(val latency.$i.keybytes)" 1) | $(fmt "$(val batched.latency.$i.keybytes)" 1) | $(fmt "$(val latency.$i.floor)" 1) / $(fmt "$(val batched.latency.$i.floor)" 1) |"
     i=$((i + 1))
   done
-  echo "| paste of $PASTE_KB KB (ms) | $(fmt "$(val paste.keybytes)" 1) | $(fmt "$(val batched.paste.keybytes)" 1) | $(fmt "$(val paste.floor)" 1) / $(fmt "$(val batched.paste.floor)" 1) |"
+  echo "| paste of $PASTE_KB KB, ms | $(fmt "$(val paste.keybytes)" 1) | $(fmt "$(val batched.paste.keybytes)" 1) | $(fmt "$(val paste.floor)" 1) / $(fmt "$(val batched.paste.floor)" 1) |"
   echo "| write calls per Shift+F5 | $(val sys.keybytes.shiftf5.write) | $(cat "$tmp/batched.writes") | $(val sys.floor.shiftf5.write) |"
   echo
   echo "The batched program's figures come from runs of their own (the floor's figure of each"
@@ -392,10 +395,11 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo
   echo "**System calls besides read and write.** Per key press keybytes makes $other other"
   echo "calls (see section 4), the floor and showkey -a none."
-  top=$(head -1 "$tmp/ipk.self" | cut -d'|' -f2,3)
+  topf=$(head -1 "$tmp/ipk.self" | awk -F'|' '{ gsub(/^ +| +$/, "", $2); print $2 }')
+  topn=$(head -1 "$tmp/ipk.self" | awk -F'|' '{ gsub(/^ +| +$/, "", $3); print $3 }')
   echo
-  echo "**Instructions in the decoder.** The most costly function per key press is$top"
-  echo "instructions of its own (section 3, typed input), against a target of 300 for all of"
-  echo "decode and translate."
+  echo "**Instructions in the decoder.** The most costly function per key press is $topf, with"
+  echo "$topn instructions of its own (section 3, typed input), against a target of 300 for all"
+  echo "of decode and translate."
 } >bench/RESULTS.md
 echo "wrote bench/RESULTS.md" >&2
