@@ -120,11 +120,21 @@ double median(std::vector<double> v) { return summary(std::move(v)).med; }
 
 // ---------------------------------------------------------------- programs
 
-enum kind { KEYBYTES, SHOWKEY, FLOOR, NKINDS };
-const char* const kindname[NKINDS] = {"keybytes", "showkey -a", "floor (echofloor)"};
-const char* const kindarg[NKINDS] = {"keybytes", "showkey", "floor"};
+// BATCHED is keybytes with batched output (bench/batched.cpp), compared in
+// the latency and paste runs when its path is given.
+enum kind { KEYBYTES, SHOWKEY, FLOOR, BATCHED, NKINDS };
+const char* const kindname[NKINDS] = {"keybytes", "showkey -a", "floor (echofloor)",
+                                      "keybytes, batched output"};
+const char* const kindarg[NKINDS] = {"keybytes", "showkey", "floor", "batched"};
 std::string path[NKINDS] = {"build/bench/app/keybytes", "/usr/bin/showkey",
-                            "build/bench/bench/echofloor"};
+                            "build/bench/bench/echofloor", ""};
+
+// The programs a run compares: the three, and the batched keybytes if given.
+std::vector<kind> compared() {
+  std::vector<kind> ks{KEYBYTES, SHOWKEY, FLOOR};
+  if (!path[BATCHED].empty()) ks.push_back(BATCHED);
+  return ks;
+}
 
 std::vector<std::string> command(kind k) {
   if (k == SHOWKEY) return {path[k], "-a"};
@@ -137,8 +147,10 @@ const char* const banner[NKINDS] = {
     "Press a key. Quit with q, Q or ctrl-c.\r\n",
     "\r\nPress any keys - Ctrl-D will terminate this program\r\n\r\n",
     "echofloor: ready\r\n",
+    "cygwin/gnu key banger. Shows emitted characters for a keypress\r\n"
+    "Press a key. Quit with q, Q or ctrl-c.\r\n",
 };
-const char* const quitkey[NKINDS] = {"q", "\x04", "q"};
+const char* const quitkey[NKINDS] = {"q", "\x04", "q", "q"};
 
 // A key as the terminal sends it, and the bytes keybytes' key map emits
 // for it.
@@ -208,6 +220,7 @@ std::string respond(screen& s, const std::string& typed, const std::string& emit
   char buf[32];
   switch (s.k) {
     case KEYBYTES:
+    case BATCHED:
       for (char ch : emitted) {
         int c = static_cast<signed char>(ch);
         if (c == 0x1b || c == '\r') {
@@ -383,7 +396,7 @@ double press(term& t, const key& k, int ms = 5000) {
 // NAME NUMBER" for its own tables, "@summary ROW" for the summary table.
 void value(const std::string& name, double v) { std::printf("@value %s %.3f\n", name.c_str(), v); }
 
-const char* const kindtag[NKINDS] = {"keybytes", "showkey", "floor"};
+const char* const kindtag[NKINDS] = {"keybytes", "showkey", "floor", "batched"};
 
 std::string us(double v) {
   char buf[32];
@@ -405,8 +418,10 @@ void header(const char* unit) {
 
 void latency(int n, int block) {
   const int measured[] = {0, 1, 2};  // Enter, a letter, Shift+F5
-  std::vector<term> ts(NKINDS);
-  for (int k = 0; k < NKINDS; ++k) start(ts[k], kind(k), command(kind(k)));
+  const std::vector<kind> ks = compared();
+  const int nk = int(ks.size());
+  std::vector<term> ts(nk);
+  for (int j = 0; j < nk; ++j) start(ts[j], ks[j], command(ks[j]));
   for (int key : measured)
     for (term& t : ts)
       for (int i = 0; i < 50; ++i) press(t, keys[key]);  // warm-up
@@ -418,8 +433,8 @@ void latency(int n, int block) {
   int rounds = (n + block - 1) / block;
   for (int r = 0; r < rounds; ++r) {
     for (int ki = 0; ki < 3; ++ki) {
-      for (int j = 0; j < NKINDS; ++j) {
-        term& t = ts[(r + j) % NKINDS];  // each round starts with another program
+      for (int j = 0; j < nk; ++j) {
+        term& t = ts[(r + j) % nk];  // each round starts with another program
         std::vector<double> b;
         for (int i = 0; i < block; ++i) b.push_back(press(t, keys[measured[ki]]));
         samples[ki][t.k].insert(samples[ki][t.k].end(), b.begin(), b.end());
@@ -438,7 +453,7 @@ void latency(int n, int block) {
     std::printf("**%s** (typed as `%s`)\n\n", keys[measured[ki]].name,
                 shown(keys[measured[ki]].typed).c_str());
     header("µs");
-    for (int k = 0; k < NKINDS; ++k) row(kindname[k], summary(samples[ki][k]));
+    for (kind k : ks) row(kindname[k], summary(samples[ki][k]));
     std::printf("\n");
   }
   std::printf(
@@ -476,15 +491,22 @@ void latency(int n, int block) {
         "@summary | Latency %s: keybytes / floor (median of round ratios) | %.2f | ≤ 1.5 | "
         "%s |\n",
         name, fl.per.med, verdict(fl.per.med, 1.5));
-    for (int k = 0; k < NKINDS; ++k)
+    value(std::string("ratio.floor.") + std::to_string(ki), fl.per.med);
+    if (nk > BATCHED) {
+      ratio bt = ratioof(BATCHED, FLOOR);
+      std::printf("| %s, batched output | | | | %.2f (%.2f–%.2f) | %.2f | ≤ 1.5: %s |\n", name,
+                  bt.per.med, bt.per.p10, bt.per.p90, bt.all, verdict(bt.per.med, 1.5));
+      value(std::string("ratio.batched.") + std::to_string(ki), bt.per.med);
+    }
+    for (kind k : ks)
       value(std::string("latency.") + std::to_string(ki) + "." + kindtag[k],
             median(samples[ki][k]));
   }
   std::printf("\nPeak RSS at the end of this session (ru_maxrss): ");
-  for (int k = 0; k < NKINDS; ++k)
-    std::printf("%s %ld KiB%s", kindname[k], ts[k].maxrss_kb, k + 1 < NKINDS ? ", " : ".\n\n");
-  for (int k = 0; k < NKINDS; ++k)
-    value(std::string("rss.session.") + kindtag[k], double(ts[k].maxrss_kb));
+  for (int j = 0; j < nk; ++j)
+    std::printf("%s %ld KiB%s", kindname[ks[j]], ts[j].maxrss_kb, j + 1 < nk ? ", " : ".\n\n");
+  for (int j = 0; j < nk; ++j)
+    value(std::string("rss.session.") + kindtag[ks[j]], double(ts[j].maxrss_kb));
 }
 
 // ---------------------------------------------------------------- escape
@@ -560,8 +582,8 @@ void esc(int n) {
 void startup(int n) {
   std::vector<std::vector<double>> times(NKINDS), rss(NKINDS);
   for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < NKINDS; ++j) {
-      kind k = kind((i + j) % NKINDS);
+    for (int j = 0; j < 3; ++j) {
+      kind k = kind((i + j) % 3);
       term t;
       double t0 = nowus();
       start(t, k, command(k));
@@ -575,12 +597,12 @@ void startup(int n) {
       "mode and waiting for keys), µs, %d starts each, taking turns.\n\n",
       n);
   header("µs");
-  for (int k = 0; k < NKINDS; ++k) row(kindname[k], summary(times[k]));
+  for (int k = 0; k < 3; ++k) row(kindname[k], summary(times[k]));
   std::printf("\nPeak RSS of a session that starts and quits (ru_maxrss, KiB):\n\n");
   header("KiB");
-  for (int k = 0; k < NKINDS; ++k) row(kindname[k], summary(rss[k]));
+  for (int k = 0; k < 3; ++k) row(kindname[k], summary(rss[k]));
   std::printf("\n");
-  for (int k = 0; k < NKINDS; ++k) {
+  for (int k = 0; k < 3; ++k) {
     stats s = summary(times[k]);
     value(std::string("startup.") + kindtag[k], s.med);
     value(std::string("startup.p25.") + kindtag[k], s.p25);
@@ -675,11 +697,13 @@ void paste(int kb, int runs) {
     typed += p.typed;
     emitted += p.emitted;
   }
+  const std::vector<kind> ks = compared();
+  const int nk = int(ks.size());
   std::vector<std::vector<double>> times(NKINDS);
   std::vector<double> showkeywhole;  // lines showkey -a showed undamaged
   for (int i = 0; i < runs; ++i) {
-    for (int j = 0; j < NKINDS; ++j) {
-      kind k = kind((i + j) % NKINDS);
+    for (int j = 0; j < nk; ++j) {
+      kind k = ks[(i + j) % nk];
       term t;
       start(t, k, command(k));
       std::string want = respond(t.scr, typed, emitted);
@@ -734,13 +758,12 @@ void paste(int kb, int runs) {
       typed.size(), chars, runs, median(showkeywhole), typed.size());
   std::printf(
       "| program | median ms | min–max | MB/s (median) | runs |\n|---|---:|---:|---:|---:|\n");
-  for (int k = 0; k < NKINDS; ++k) {
+  for (kind k : ks) {
     stats s = summary(times[k]);
     std::printf("| %s | %.1f | %.1f–%.1f | %.2f | %zu |\n", kindname[k], s.med / 1e3, s.min / 1e3,
                 s.max / 1e3, double(typed.size()) / s.med, s.n);
   }
-  for (int k = 0; k < NKINDS; ++k)
-    value(std::string("paste.") + kindtag[k], median(times[k]) / 1e3);
+  for (kind k : ks) value(std::string("paste.") + kindtag[k], median(times[k]) / 1e3);
   double kbm = median(times[KEYBYTES]), skm = median(times[SHOWKEY]);
   std::printf("\nkeybytes / showkey -a: %.2f of the time.\n\n", kbm / skm);
   std::printf(

@@ -37,6 +37,7 @@ FL=$B/bench/echofloor
 PB=$B/bench/ptybench
 DB=$B/bench/decodebench
 DC=$B/bench/decodecount
+KBB=$B/bench/keybytes_batched # keybytes with batched output, for comparison
 
 tmp=$(mktemp -d)
 trap 'unspin; rm -rf "$tmp"' EXIT
@@ -100,18 +101,10 @@ while :; do
   sleep 10
   waited=$((waited + 10))
 done
-measure latency "${pin[@]}" "$PB" "${paths[@]}" latency "$PRESSES" 20
+measure latency "${pin[@]}" "$PB" "${paths[@]}" --batched "$KBB" latency "$PRESSES" 20
 measure esc "${pin[@]}" "$PB" "${paths[@]}" esc "$ESC_TRIES"
-measure paste "${pin[@]}" "$PB" "${paths[@]}" paste "$PASTE_KB" "$PASTE_RUNS"
+measure paste "${pin[@]}" "$PB" "${paths[@]}" --batched "$KBB" paste "$PASTE_KB" "$PASTE_RUNS"
 
-# The same program with one write per key press instead of one per item
-# (bench/batched.cpp), in runs of its own against the same peers.
-KBB=$B/bench/keybytes_batched
-echo "running: batched output" >&2
-"${pin[@]}" "$PB" "${paths[@]}" --keybytes "$KBB" latency "$((PRESSES / 2))" 20 >"$tmp/raw"
-grep '^@value latency' "$tmp/raw" | sed 's/^@value /batched./' >>"$tmp/values"
-"${pin[@]}" "$PB" "${paths[@]}" --keybytes "$KBB" paste "$PASTE_KB" 3 >"$tmp/raw"
-grep '^@value paste' "$tmp/raw" | sed 's/^@value /batched./' >>"$tmp/values"
 
 unspin
 # Start-up without the busy loops: with one on its CPU a new process waits for
@@ -383,21 +376,23 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "seven items (Shift+F5) costs seven write calls, and a paste one per byte. The same"
   echo "program linked with a full output buffer that is flushed whenever the emulated console"
   echo "is about to wait for input (\`keybytes_batched\`, \`bench/batched.cpp\`: one write per"
-  echo "key press when typing, one per read when pasting; the same bytes) was run against the"
-  echo "same peers (medians; each run with its own peers):"
+  echo "key press when typing, one per read when pasting; the same bytes) took its turn in the"
+  echo "latency and paste runs above (sections 1 and 5), beside the others (medians):"
   echo
-  echo "| | keybytes | batched | floor in the same runs |"
+  echo "| | keybytes | batched | floor |"
   echo "|---|---:|---:|---:|"
   i=0
   for k in Enter "letter a" Shift+F5; do
-    echo "| latency, $k, µs | $(fmt "$(val latency.$i.keybytes)" 1) | $(fmt "$(val batched.latency.$i.keybytes)" 1) | $(fmt "$(val latency.$i.floor)" 1) / $(fmt "$(val batched.latency.$i.floor)" 1) |"
+    echo "| latency, $k, µs | $(fmt "$(val latency.$i.keybytes)" 1) | $(fmt "$(val latency.$i.batched)" 1) | $(fmt "$(val latency.$i.floor)" 1) |"
     i=$((i + 1))
   done
-  echo "| paste of $PASTE_KB KB, ms | $(fmt "$(val paste.keybytes)" 1) | $(fmt "$(val batched.paste.keybytes)" 1) | $(fmt "$(val paste.floor)" 1) / $(fmt "$(val batched.paste.floor)" 1) |"
+  i=0
+  for k in Enter "letter a" Shift+F5; do
+    echo "| latency ratio to the floor, $k (median of round ratios) | $(fmt "$(val ratio.floor.$i)" 2) | $(fmt "$(val ratio.batched.$i)" 2) | 1 |"
+    i=$((i + 1))
+  done
+  echo "| paste of $PASTE_KB KB, ms | $(fmt "$(val paste.keybytes)" 1) | $(fmt "$(val paste.batched)" 1) | $(fmt "$(val paste.floor)" 1) |"
   echo "| write calls per Shift+F5 | $(val sys.keybytes.shiftf5.write) | $(cat "$tmp/batched.writes") | $(val sys.floor.shiftf5.write) |"
-  echo
-  echo "The batched program's figures come from runs of their own (the floor's figure of each"
-  echo "run is given beside them: unbatched run / batched run)."
   ew=$(val sys.keybytes.enter.write)
   if awk -v v="$ew" 'BEGIN { exit !(v > 2.5) }'; then
     echo
