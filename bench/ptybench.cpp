@@ -447,7 +447,7 @@ void latency(int n, int block) {
   std::printf(
       "Key-to-screen latency: from writing the key's bytes to reading the last byte "
       "of the program's complete response, µs. %d presses a key and program, in "
-      "rounds of %d, the three programs taking turns.\n\n",
+      "rounds of %d, the programs taking turns.\n\n",
       rounds * block, block);
   for (int ki = 0; ki < 3; ++ki) {
     std::printf("**%s** (typed as `%s`)\n\n", keys[measured[ki]].name,
