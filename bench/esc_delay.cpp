@@ -2,7 +2,7 @@
 // record: a lone ESC waits ESC_WAIT_MS for more input, a whole sequence
 // does not wait. Also the decoder's throughput on typed text.
 //
-//   build/default/bench/esc_delay
+//   build/bench/bench/esc_delay
 #include <benchmark/benchmark.h>
 #include <pty.h>
 #include <termios.h>
