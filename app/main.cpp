@@ -32,6 +32,10 @@ bool readfailed(int c) {
   return c == -1 && errno != 0;
 }
 
+// Ends an output line. One call, so an unbuffered stream writes it at once
+// (printf("\r\n") becomes puts("\r"), which writes the two bytes apart).
+void newline() { std::fputs("\r\n", stdout); }
+
 // Bytes 0x80-0xFF arrive negative and are never printable.
 bool printable(int c) { return c >= 0 && c <= 255 && std::isprint(c); }
 
@@ -49,7 +53,7 @@ int main() {
     int c = getchGNU();
     fails = readfailed(c) ? fails + 1 : 0;
     if (c == 0x1B || c == '\r') {
-      if (count != 0) std::printf("\r\n");
+      if (count != 0) newline();
       count = 0;
     }
     if (printable(c))
@@ -57,12 +61,12 @@ int main() {
     else
       std::printf("[0x%02x]", static_cast<unsigned>(c));
     if (++count == PERLINE) {
-      std::printf("\r\n");
+      newline();
       count = 0;
     }
     if (c == 'q' || c == 'Q' || fails == MAXFAILS) break;
   }
-  std::printf("\r\n");
+  newline();
   termcanon();
   return 0;
 }
