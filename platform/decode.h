@@ -5,6 +5,12 @@
 // struct. Bytes may be fed in any chunks; a sequence or a UTF-8 character
 // split across chunks is joined. A pending sequence holds at most SEQMAX
 // bytes; a longer or malformed one is given up (typed out as received).
+//
+// Legacy input yields whole key presses (down, up, modifier keys around).
+// Under a keyboard protocol the terminal reports each press, repeat and
+// release itself, modifier keys included, and each report is one record:
+// win32-input-mode reports are taken whatever the protocol, kitty reports
+// once the decoder is told the kitty protocol is on.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +53,24 @@ struct csiparams {
   int32_t v[NPARAM][NSUB];
 };
 
+// The keyboard report the terminal has been asked for.
+enum keyproto : uint8_t {
+  PROTO_LEGACY,  // plain terminal input
+  PROTO_KITTY,   // the kitty keyboard protocol, flags 31
+  PROTO_WIN32,   // win32-input-mode
+};
+
+// Replies to the keyboard queries, as bits of decoder::replies.
+constexpr uint8_t SEEN_DA1 = 1;    // primary device attributes: the last reply
+constexpr uint8_t SEEN_KITTY = 2;  // the kitty protocol's flags
+constexpr uint8_t SEEN_W32 = 4;    // win32-input-mode known, and off
+constexpr uint8_t SEEN_W32ON = 8;  // win32-input-mode already on
+
 struct decoder {
+  keyproto proto;   // set by the caller
+  uint8_t replies;  // SEEN_ bits of the replies decoded; the caller clears it
+  uint8_t lead;     // win32: a lead surrogate just came (1 key down, 2 key up)
+  uint8_t held;     // kitty: modifier keys held, a bit per vt::kittymods row
   parse_state st;
   bool alt;             // an ESC prefix: the next key is pressed with Alt
   uint8_t need;         // UTF-8 or mouse-report bytes still to come

@@ -1,23 +1,95 @@
 #include "platform/emuconsole.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+
+#include "term/termmode.h"
 
 namespace {
 
 // Standard input; its address is the console input handle.
 terminput con{STDIN_FILENO, {}, {}, 0, 0, {}, 0, 0};
+bool asked;                     // the keyboard protocols have been asked for
+volatile sig_atomic_t enabled;  // the protocol turned on, to turn off at the end
 
-// Decodes read bytes into the empty queue, as many as it has room for.
-void fill(terminput& t) {
-  int used;
-  t.qhead = 0;
-  t.qtail = decode(t.dec, t.in + t.inpos, t.inlen - t.inpos, t.q, QCAP, &used);
-  t.inpos += used;
+// The queries, in one write: win32-input-mode's state (DECRQM 9001), the
+// kitty protocol's flags, and primary device attributes, which every
+// terminal answers, after them.
+const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+
+// Turning a protocol on, and off again with the device attributes query
+// whose answer ends the drain. kitty's flags 31 (disambiguate, event types,
+// alternate keys, all keys as reports, text) are pushed and popped, so the
+// flags in force before come back.
+struct command {
+  const char* bytes;
+  size_t len;
+};
+template <size_t N>
+constexpr command cmd(const char (&s)[N]) {
+  return {s, N - 1};
 }
+constexpr command turnon[] = {{nullptr, 0}, cmd("\x1b[>31u"), cmd("\x1b[?9001h")};
+constexpr command turnoff[] = {{nullptr, 0}, cmd("\x1b[<u\x1b[c"), cmd("\x1b[?9001l\x1b[c")};
+static_assert(PROTO_KITTY == 1 && PROTO_WIN32 == 2, "turnon and turnoff are indexed by keyproto");
+
+long long nowms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+int msleft(long long end) {
+  long long left = end - nowms();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool writeall(int fd, command c) {
+  while (c.len > 0) {
+    ssize_t k = write(fd, c.bytes, c.len);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return false;
+    c.bytes += k;
+    c.len -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+// Decodes read bytes into the queue behind the records there, as far as it
+// has room; false when bytes are left over.
+bool fill(terminput& t) {
+  if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
+  int used;
+  t.qtail += decode(t.dec, t.in + t.inpos, t.inlen - t.inpos, t.q + t.qtail, QCAP - t.qtail, &used);
+  t.inpos += used;
+  return t.inpos == t.inlen;
+}
+
+// Input has paused: what is unfinished counts as typed.
+void settle(terminput& t) {
+  if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
+  if (QCAP - t.qtail >= STEPRECS) t.qtail += decode_flush(t.dec, t.q + t.qtail);
+}
+
+// Reads into the input buffer, all of it decoded. 1 when it read, 0 when
+// nothing came (EINTR, EAGAIN), -1 on end of file, hangup (EIO) or failure.
+int readin(terminput& t) {
+  ssize_t got = read(t.fd, t.in, sizeof t.in);
+  if (got > 0) {
+    t.inpos = 0;
+    t.inlen = static_cast<int>(got);
+    return 1;
+  }
+  return got < 0 && (errno == EINTR || errno == EAGAIN) ? 0 : -1;
+}
+
+void undo() { term_restore(STDIN_FILENO, enabled); }
 
 }  // namespace
 
@@ -29,30 +101,88 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
       fill(t);
       continue;
     }
-    // Everything read is decoded. Something unfinished waits ESC_WAIT_MS
-    // for the rest and then counts as typed; otherwise wait for input.
+    // Everything read is decoded. Something unfinished in legacy input
+    // waits ESC_WAIT_MS for the rest and then counts as typed; otherwise
+    // wait for input.
+    bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
     pollfd p = {t.fd, POLLIN, 0};
-    int ready = poll(&p, 1, decode_pending(t.dec) ? ESC_WAIT_MS : -1);
+    int ready = poll(&p, 1, unfinished ? ESC_WAIT_MS : -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return 0;
     }
     if (ready == 0) {
-      t.qhead = 0;
-      t.qtail = decode_flush(t.dec, t.q);
+      settle(t);
       continue;
     }
-    ssize_t got = read(t.fd, t.in, sizeof t.in);
-    if (got > 0) {
-      t.inpos = 0;
-      t.inlen = static_cast<int>(got);
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-      return 0;  // end of file, hangup (EIO), or a failed read
-    }
+    if (readin(t) < 0) return 0;
   }
   int k = 0;
   while (k < n && t.qhead < t.qtail) out[k++] = t.q[t.qhead++];
   return k;
+}
+
+void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
+  *on = PROTO_LEGACY;
+  if (!writeall(t.fd, cmd(ASK))) return;
+  t.dec.replies = 0;
+  long long end = nowms() + ASK_WAIT_MS;
+  for (;;) {
+    if (t.inpos < t.inlen) {
+      if (!fill(t)) break;  // the queue is full: no room to read further
+      continue;
+    }
+    bool answered = t.dec.replies & SEEN_DA1;
+    if (answered && !decode_pending(t.dec)) break;
+    // After the last answer only a key typed meanwhile can be unfinished:
+    // it gets the lone-ESC wait of legacy input, as it was typed in it.
+    pollfd p = {t.fd, POLLIN, 0};
+    int ready = poll(&p, 1, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && answered) settle(t);
+    if (ready <= 0 || readin(t) < 0) break;
+  }
+
+  uint8_t seen = t.dec.replies;
+  if (seen & SEEN_W32ON) {  // on already: decode it, leave it on
+    t.dec.proto = PROTO_WIN32;
+    return;
+  }
+  keyproto want = seen & SEEN_W32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
+  if (want == PROTO_LEGACY) return;
+  if (decode_pending(t.dec)) settle(t);  // legacy input cut short by the deadline
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  if (writeall(t.fd, turnon[want])) {
+    *on = want;
+    t.dec.proto = want;
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void term_restore(int fd, int proto) {
+  if (proto != PROTO_KITTY && proto != PROTO_WIN32) return;
+  int saved = errno;
+  if (writeall(fd, turnoff[proto])) {
+    // Reports already on their way are read while the terminal is still
+    // raw, so none is echoed or left for the next program.
+    decoder d{};
+    INPUT_RECORD dropped[STEPRECS];
+    uint8_t buf[64];
+    long long end = nowms() + DRAIN_WAIT_MS;
+    while (!(d.replies & SEEN_DA1)) {
+      pollfd p = {fd, POLLIN, 0};
+      int ready = poll(&p, 1, msleft(end));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      ssize_t got = read(fd, buf, sizeof buf);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got <= 0) break;
+      for (ssize_t i = 0; i < got; ++i) decode_byte(d, buf[i], dropped);
+    }
+  }
+  errno = saved;
 }
 
 HANDLE GetStdHandle(DWORD nStdHandle) {
@@ -69,6 +199,15 @@ BOOL ReadConsoleInputA(HANDLE h, INPUT_RECORD* buf, DWORD len, DWORD* count) {
   // a success leaves it as it was, a failure always sets it.
   int saved = errno;
   errno = 0;
+  if (!asked) {
+    // The terminal is raw by now. The protocol is turned off before the
+    // terminal attributes go back, however the program ends.
+    asked = true;
+    if (isatty(con.fd)) {
+      termonrestore(undo);
+      term_negotiate(con, &enabled);
+    }
+  }
   int n = term_read(con, buf, len > INT_MAX ? INT_MAX : static_cast<int>(len));
   if (count) *count = static_cast<DWORD>(n);
   if (n > 0)

@@ -3,12 +3,25 @@
 // benchmarks drive it on a terminal of their own.
 #pragma once
 
+#include <csignal>
+
 #include "platform/decode.h"
 
 // How long input that ends in the middle of a sequence (an ESC above all)
 // waits for the rest before it counts as typed: a lone ESC becomes the
-// Escape key after this many milliseconds without further input.
+// Escape key after this many milliseconds without further input. Under a
+// keyboard protocol the Escape key is a report of its own, so an unfinished
+// sequence waits for its rest however long it takes.
 constexpr int ESC_WAIT_MS = 20;
+
+// How long the keyboard queries wait for the terminal's answers at most;
+// the wait ends at the last answer. A terminal that answers nothing costs
+// this once, at the first read.
+constexpr int ASK_WAIT_MS = 200;
+
+// How long putting the terminal back waits at most for the reports still on
+// their way; the wait ends at the answer to the query sent after them.
+constexpr int DRAIN_WAIT_MS = 200;
 
 // Records kept between reads; room for at least one full decode step.
 constexpr int QCAP = 512;
@@ -31,3 +44,21 @@ struct terminput {
 // terminal, and when the terminal has hung up or the read fails. Never
 // changes the terminal's attributes.
 int term_read(terminput& t, INPUT_RECORD* out, int n);
+
+// Asks the terminal on `t.fd`, in one write, whether it offers
+// win32-input-mode and the kitty keyboard protocol, with a device
+// attributes query after them whose answer ends the wait (ASK_WAIT_MS at
+// most). Then turns on the first it offers, in that order, and has `t`
+// decode it. The answers never become records; any other input read
+// meanwhile is decoded as usual. `*on` becomes the protocol turned on
+// (PROTO_LEGACY when none, or when win32-input-mode was on already), set
+// together with the write that turns it on while signals wait, so that a
+// signal handler sees exactly what the terminal was told. The terminal must
+// be raw.
+void term_negotiate(terminput& t, volatile sig_atomic_t* on);
+
+// Turns off `proto` on the terminal `fd` and reads and drops what it still
+// sends until the answer to a device attributes query written after it
+// (DRAIN_WAIT_MS at most). Returns at once when the terminal has gone.
+// Async-signal-safe; leaves errno as it was.
+void term_restore(int fd, int proto);

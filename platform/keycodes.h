@@ -296,6 +296,117 @@ constexpr modkey modkeys[] = {
   {RIGHT_CTRL_PRESSED, VK_CONTROL, 0x1D, ENHANCED_KEY},
 };
 
+// The kitty keyboard protocol's keys.
+//
+// A key with a character of its own is reported by that character's code
+// (the key's unshifted character). The keys below have codes of their own,
+// in Unicode's private use area.
+
+// A key, its scan code, its character (0 for none), ENHANCED_KEY for the
+// keys of the enhanced block.
+struct protokey {
+  int32_t code;
+  WORD vk;
+  WORD scan;
+  uint8_t ch;
+  DWORD state;
+};
+
+constexpr protokey kittykeys[] = {
+//  code   vk                    scan  ch    state       kitty's name
+  {57358, VK_CAPITAL,           0x3A, 0,    0},    // CAPS_LOCK
+  {57359, VK_SCROLL,            0x46, 0,    0},    // SCROLL_LOCK
+  {57360, VK_NUMLOCK,           0x45, 0,    E},    // NUM_LOCK
+  {57361, VK_SNAPSHOT,          0x37, 0,    E},    // PRINT_SCREEN
+  {57362, VK_PAUSE,             0x45, 0,    0},    // PAUSE
+  {57363, VK_APPS,              0x5D, 0,    E},    // MENU
+  {57376, VK_F13,               0x64, 0,    0},    // F13
+  {57377, VK_F14,               0x65, 0,    0},
+  {57378, VK_F15,               0x66, 0,    0},
+  {57379, VK_F16,               0x67, 0,    0},
+  {57380, VK_F17,               0x68, 0,    0},
+  {57381, VK_F18,               0x69, 0,    0},
+  {57382, VK_F19,               0x6A, 0,    0},
+  {57383, VK_F20,               0x6B, 0,    0},
+  {57384, VK_F21,               0x6C, 0,    0},
+  {57385, VK_F22,               0x6D, 0,    0},
+  {57386, VK_F23,               0x6E, 0,    0},
+  {57387, VK_F24,               0x76, 0,    0},    // F24; F25-F35 have no key
+  {57410, VK_DIVIDE,            0x35, '/',  E},    // KP_DIVIDE
+  {57411, VK_MULTIPLY,          0x37, '*',  0},    // KP_MULTIPLY
+  {57412, VK_SUBTRACT,          0x4A, '-',  0},    // KP_SUBTRACT
+  {57413, VK_ADD,               0x4E, '+',  0},    // KP_ADD
+  {57414, VK_RETURN,            0x1C, '\r', E},    // KP_ENTER
+  {57416, VK_SEPARATOR,         0x7E, 0,    0},    // KP_SEPARATOR: its text, if any
+  {57430, VK_MEDIA_PLAY_PAUSE,  0x22, 0,    E},    // MEDIA_PLAY_PAUSE
+  {57432, VK_MEDIA_STOP,        0x24, 0,    E},    // MEDIA_STOP
+  {57435, VK_MEDIA_NEXT_TRACK,  0x19, 0,    E},    // MEDIA_TRACK_NEXT
+  {57436, VK_MEDIA_PREV_TRACK,  0x10, 0,    E},    // MEDIA_TRACK_PREVIOUS
+  {57438, VK_VOLUME_DOWN,       0x2E, 0,    E},    // LOWER_VOLUME
+  {57439, VK_VOLUME_UP,         0x30, 0,    E},    // RAISE_VOLUME
+  {57440, VK_VOLUME_MUTE,       0x20, 0,    E},    // MUTE_VOLUME
+  {57444, VK_LWIN,              0x5B, 0,    E},    // LEFT_SUPER
+  {57450, VK_RWIN,              0x5C, 0,    E},    // RIGHT_SUPER
+};
+
+// Keys kitty keeps in their legacy form CSI n ~, beyond tildekeys' F1-F12
+// (where legacy input has F13 and above).
+constexpr protokey kittytilde[] = {
+  {29, VK_APPS, 0x5D, 0, E},  // Menu
+};
+
+// The modifier keys, the left-hand key first for each kind. `flag` is the
+// key's own state bit, `bit` its kind's bit in kitty's modifier parameter.
+struct kittymod {
+  int32_t code;
+  WORD vk;
+  WORD scan;
+  DWORD state;
+  DWORD flag;
+  int32_t bit;
+};
+
+constexpr kittymod kittymods[] = {
+//  code   vk          scan  state  flag                 bit    kitty's name
+  {57441, VK_SHIFT,   0x2A, 0,     SHIFT_PRESSED,       1},  // LEFT_SHIFT
+  {57447, VK_SHIFT,   0x36, 0,     SHIFT_PRESSED,       1},  // RIGHT_SHIFT
+  {57443, VK_MENU,    0x38, 0,     LEFT_ALT_PRESSED,    2},  // LEFT_ALT
+  {57449, VK_MENU,    0x38, E,     RIGHT_ALT_PRESSED,   2},  // RIGHT_ALT
+  {57442, VK_CONTROL, 0x1D, 0,     LEFT_CTRL_PRESSED,   4},  // LEFT_CONTROL
+  {57448, VK_CONTROL, 0x1D, E,     RIGHT_CTRL_PRESSED,  4},  // RIGHT_CONTROL
+};
+
+// The keypad keys NumLock gives two meanings: kitty's code for the digit
+// (NumLock on) and for the other key (NumLock off, or Shift held, which
+// cancels NumLock for the key). The other key is the grey key's code, but
+// without ENHANCED_KEY; they share the scan code.
+struct padkey {
+  int32_t digit, other;
+  WORD numvk;
+  uint8_t ch;
+  WORD othervk;
+  WORD scan;
+};
+
+constexpr padkey padkeys[] = {
+//  digit  other  numvk       ch   othervk    scan     kitty's names
+  {57399, 57425, VK_NUMPAD0, '0', VK_INSERT, 0x52},  // KP_0, KP_INSERT
+  {57400, 57424, VK_NUMPAD1, '1', VK_END,    0x4F},  // KP_1, KP_END
+  {57401, 57420, VK_NUMPAD2, '2', VK_DOWN,   0x50},  // KP_2, KP_DOWN
+  {57402, 57422, VK_NUMPAD3, '3', VK_NEXT,   0x51},  // KP_3, KP_PAGE_DOWN
+  {57403, 57417, VK_NUMPAD4, '4', VK_LEFT,   0x4B},  // KP_4, KP_LEFT
+  {57404, 57427, VK_NUMPAD5, '5', VK_CLEAR,  0x4C},  // KP_5, KP_BEGIN (also CSI E)
+  {57405, 57418, VK_NUMPAD6, '6', VK_RIGHT,  0x4D},  // KP_6, KP_RIGHT
+  {57406, 57423, VK_NUMPAD7, '7', VK_HOME,   0x47},  // KP_7, KP_HOME
+  {57407, 57419, VK_NUMPAD8, '8', VK_UP,     0x48},  // KP_8, KP_UP
+  {57408, 57421, VK_NUMPAD9, '9', VK_PRIOR,  0x49},  // KP_9, KP_PAGE_UP
+  {57409, 57426, VK_DECIMAL, '.', VK_DELETE, 0x53},  // KP_DECIMAL, KP_DELETE
+};
+constexpr int KP_BEGIN = 5;  // the padkeys row kitty also sends as CSI E
+
+// CSI finals kitty keeps for keys (CSI X, CSI 1 ; mods X); E is KP_BEGIN.
+constexpr char kittyfinals[] = "ABCDEFHPQRS";
+
 // Windows-1252 bytes 0x80-0x9F as Unicode. The five unused bytes stand for
 // the C1 code points of the same value, as Windows converts them.
 constexpr uint16_t cp1252high[32] = {
@@ -313,5 +424,7 @@ constexpr bool indexed_by_code(const keydef* t, int n) {
   return true;
 }
 static_assert(indexed_by_code(c0keys, 32), "c0keys must be indexed by byte");
+static_assert(padkeys[KP_BEGIN].other == 57427, "KP_BEGIN must name the keypad's centre key");
+static_assert(sizeof kittymods / sizeof kittymods[0] <= 8, "held modifier keys fit in 8 bits");
 
 }  // namespace vt

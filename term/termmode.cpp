@@ -18,7 +18,25 @@ const int ignored[] = {SIGHUP, SIGTERM, SIGINT, SIGPIPE};
 const int fatal[] = {SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,  SIGSEGV, SIGUSR1,
                      SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS};
 
+// Run before the attributes go back; cleared as it starts, so it runs once.
+void (*volatile onrestore)();
+
+void runrestore() {
+  void (*fn)() = onrestore;
+  onrestore = nullptr;
+  if (fn) fn();
+}
+
+sigset_t fatalset() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : fatal) sigaddset(&set, sig);
+  return set;
+}
+
+// Other fatal signals wait while it runs, so none cuts the hook short.
 void restore(int sig) {
+  runrestore();
   tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
   signal(sig, SIG_DFL);
   raise(sig);
@@ -41,11 +59,22 @@ void termraw() {
   tmp1.c_iflag &= ~(IGNBRK | BRKINT);
   tcsetattr(fd, TCSAFLUSH, &tmp1);
   dispose(SIG_IGN);
-  for (int sig : fatal) signal(sig, restore);
+  struct sigaction sa = {};
+  sa.sa_handler = restore;
+  sa.sa_mask = fatalset();
+  for (int sig : fatal) sigaction(sig, &sa, nullptr);
 }
 
 void termcanon() {
+  // A fatal signal arriving meanwhile waits until the terminal is back; the
+  // hook is not run twice, nor cut short.
+  sigset_t block = fatalset(), old;
+  sigprocmask(SIG_BLOCK, &block, &old);
+  runrestore();
   tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
   dispose(SIG_DFL);
   for (int sig : fatal) signal(sig, SIG_DFL);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
+
+void termonrestore(void (*fn)()) { onrestore = fn; }

@@ -12,3 +12,9 @@ void termraw();
 // Puts back the attributes termraw found and sets the four signals to their
 // default handling.
 void termcanon();
+
+// Has `fn` run once before the saved attributes are put back, by termcanon
+// or by the handler of a fatal signal, while the terminal is still raw: what
+// the terminal sends meanwhile is neither echoed nor left for the next
+// program. `fn` must be async-signal-safe. A later call replaces `fn`.
+void termonrestore(void (*fn)());

@@ -2,7 +2,9 @@
 // terminal sends, the screen read back byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +18,9 @@ namespace {
 const char BANNER[] =
     "cygwin/gnu key banger. Shows emitted characters for a keypress\n"
     "Press a key. Quit with q, Q or ctrl-c.\n";
+
+// The keyboard queries, written at the first read.
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
 
 class Keybytes : public ::testing::Test {
  protected:
@@ -34,12 +39,15 @@ class Keybytes : public ::testing::Test {
     }
   }
 
-  // What was shown after the banner, once the program has ended with 0.
+  // What was shown after the banner and the queries (which this terminal
+  // leaves unanswered), once the program has ended with 0.
   std::string ended() {
     int status = ptywait(p, 2000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ptydrain(p, 200);
-    return p.out.substr(sizeof BANNER - 1);
+    std::string after = p.out.substr(sizeof BANNER - 1);
+    EXPECT_EQ(after.rfind(ASKED, 0), 0u) << after;
+    return after.substr(after.rfind(ASKED, 0) == 0 ? sizeof ASKED - 1 : 0);
   }
 
   ptyrun p;
@@ -128,12 +136,145 @@ TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {
   EXPECT_EQ(after.c_iflag, cooked().c_iflag);
 }
 
+// Keys typed before the terminal could answer (this one never does) are
+// shown all the same; an ESC among them is the Escape key.
+TEST_F(Keybytes, KeysTypedWhileAskingAreShown) {
+  ptytype(p, "ab\033");
+  ASSERT_TRUE(ptyexpect(p, "[0x1b]")) << p.out;
+  keys({{"q", "q"}});
+  EXPECT_EQ(ended(), "ab\r\n[0x1b]q\r\n");
+}
+
+// An answer after the wait: keybytes has gone on with legacy input, and the
+// answer shows nothing.
+TEST_F(Keybytes, AnswerTooLateIsIgnored) {
+  ASSERT_TRUE(ptyexpect(p, ASKED)) << p.out;
+  usleep(300 * 1000);
+  ptytype(p, "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c");
+  keys({{"x", "x"}, {"q", "q"}});
+  EXPECT_EQ(ended(), "xq\r\n");
+}
+
 TEST_F(Keybytes, HangupEndsItPromptly) {
   close(p.master);
   p.master = -1;
   int status = ptywait(p, 1000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
+
+// keybytes on a terminal that offers a keyboard protocol: the test answers
+// the queries as such a terminal does and then types its reports.
+struct protocase {
+  const char* name;
+  const char* answer;
+  const char* on;   // what keybytes turns on
+  const char* off;  // and off at the end, with a query whose answer ends the drain
+  // Keys legacy input cannot tell apart: keypad * with NumLock off, Alt+a
+  // with NumLock on, keypad Enter, keypad / with NumLock off.
+  std::vector<const char*> typed;
+  const char* quit;  // q pressed
+  const char* late;  // q released: on its way while keybytes turns the protocol off
+};
+
+// clang-format off
+const protocase protocases[] = {
+  {"kitty", "\x1b[?0u\x1b[?62;c", "\x1b[>31u", "\x1b[<u\x1b[c",
+   {"\x1b[57411;;42u\x1b[57411;1:3u",
+    "\x1b[57443;129u\x1b[97;131u\x1b[97;131:3u\x1b[57443;131:3u",
+    "\x1b[57414u\x1b[57414;1:3u",
+    "\x1b[57410;;47u\x1b[57410;1:3u"},
+   "\x1b[113u", "\x1b[113;1:3u"},
+  {"win32", "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c", "\x1b[?9001h", "\x1b[?9001l\x1b[c",
+   {"\x1b[106;55;42;1;0;1_\x1b[106;55;42;0;0;1_",
+    "\x1b[18;56;0;1;34;1_\x1b[65;30;97;1;34;1_\x1b[65;30;97;0;34;1_\x1b[18;56;0;0;32;1_",
+    "\x1b[13;28;13;1;256;1_\x1b[13;28;13;0;256;1_",
+    "\x1b[111;53;47;1;256;1_\x1b[111;53;47;0;256;1_"},
+   "\x1b[81;16;113;1;0;1_", "\x1b[81;16;113;0;0;1_"},
+};
+// clang-format on
+
+void PrintTo(const protocase& c, std::ostream* os) { *os << c.name; }
+
+// What those keys show: \e[0j, a, \e[M, /; then q.
+const char SHOWN[] = "[0x1b][0ja\r\n[0x1b][M/q\r\n";
+
+class KeybytesProtocol : public ::testing::TestWithParam<protocase> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ptystart(p, KEYBYTES, cooked()));
+    // The test keeps the terminal open, as the person's shell does, to see
+    // what keybytes leaves in it.
+    shell = open(ptsname(p.master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(shell, 0);
+    ASSERT_TRUE(ptyexpect(p, std::string(BANNER) + ASKED)) << p.out;
+    ptytype(p, GetParam().answer);
+    ASSERT_TRUE(ptyexpect(p, GetParam().on)) << p.out;
+  }
+  void TearDown() override {
+    ptystop(p);
+    if (shell >= 0) close(shell);
+  }
+
+  // Whether input is left for the shell. Its line editing would hold back
+  // a report without a line end, so look without it.
+  bool leftover() {
+    struct termios t;
+    tcgetattr(shell, &t);
+    t.c_lflag &= ~ICANON;
+    tcsetattr(shell, TCSANOW, &t);
+    pollfd pfd{shell, POLLIN, 0};
+    return poll(&pfd, 1, 50) == 1;
+  }
+
+  ptyrun p;
+  int shell = -1;
+};
+
+TEST_P(KeybytesProtocol, ShowsWhatLegacyInputCannotExpress) {
+  const protocase& c = GetParam();
+  for (const char* typed : c.typed) ptytype(p, typed);
+  ptytype(p, c.quit);
+  // Turned off while the terminal is raw; the terminal's last report and
+  // its answer come after that and are neither echoed nor left behind.
+  ASSERT_TRUE(ptyexpect(p, c.off)) << p.out;
+  ptytype(p, std::string(c.late) + "\x1b[?62;c");
+  int status = ptywait(p, 2000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ptydrain(p, 200);
+  EXPECT_EQ(p.out, std::string(BANNER) + ASKED + c.on + SHOWN + c.off);
+  struct termios after;
+  ASSERT_EQ(tcgetattr(p.master, &after), 0);
+  EXPECT_EQ(after.c_lflag, cooked().c_lflag);
+  EXPECT_FALSE(leftover());
+}
+
+TEST_P(KeybytesProtocol, FatalSignalTurnsItOff) {
+  kill(p.pid, SIGQUIT);
+  ASSERT_TRUE(ptyexpect(p, GetParam().off)) << p.out;
+  ptytype(p, "\x1b[?62;c");
+  int status = ptywait(p, 2000);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGQUIT) << status;
+  ptydrain(p, 200);
+  EXPECT_EQ(p.out, std::string(BANNER) + ASKED + GetParam().on + GetParam().off);
+  struct termios after;
+  ASSERT_EQ(tcgetattr(p.master, &after), 0);
+  EXPECT_EQ(after.c_lflag, cooked().c_lflag);
+  EXPECT_FALSE(leftover());
+}
+
+// Nothing can be written to a terminal that has gone; keybytes still ends
+// at once.
+TEST_P(KeybytesProtocol, HangupEndsItPromptly) {
+  close(shell);
+  shell = -1;
+  close(p.master);
+  p.master = -1;
+  int status = ptywait(p, 1000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminals, KeybytesProtocol, ::testing::ValuesIn(protocases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Without a terminal the console fails at once: the program shows a few
 // failed reads and ends through its normal exit.

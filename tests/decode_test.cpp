@@ -47,8 +47,10 @@ std::string hex(const std::string& s) {
 }
 
 // All records for `in`, fed byte by byte, with the input pausing at the end.
-std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true) {
+std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true,
+                                  keyproto proto = PROTO_LEGACY) {
   decoder d{};
+  d.proto = proto;
   std::vector<INPUT_RECORD> out;
   INPUT_RECORD step[STEPRECS];
   for (unsigned char b : in) {
@@ -549,12 +551,313 @@ TEST(Decode, NotKeys) {
   }
 }
 
-// Every test input above, with ESC in front too, and every single byte.
-std::vector<std::string> corpus() {
-  std::vector<std::string> out;
-  auto add = [&](const std::string& in) {
-    out.push_back(in);
-    out.push_back(alted(in));
+// ---- Keyboard protocols ----------------------------------------------------
+
+constexpr DWORD N = NUMLOCK_ON;
+constexpr DWORD CAPS = CAPSLOCK_ON;
+constexpr DWORD RC = RIGHT_CTRL_PRESSED;
+constexpr DWORD RA = RIGHT_ALT_PRESSED;
+
+// A key record with every field the key reader or a person could look at.
+struct rec {
+  bool down;
+  WORD vk, scan;
+  int ch;
+  DWORD state;
+  int repeat = 1;
+  bool operator==(const rec& o) const {
+    return down == o.down && vk == o.vk && scan == o.scan && ch == o.ch && state == o.state &&
+           repeat == o.repeat;
+  }
+};
+
+void PrintTo(const rec& r, std::ostream* os) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "{%s vk 0x%02X scan 0x%02X ch 0x%02X state 0x%03X repeat %d}",
+                r.down ? "down" : "up", r.vk, r.scan, r.ch, static_cast<unsigned>(r.state),
+                r.repeat);
+  *os << buf;
+}
+
+std::vector<rec> recs(const std::string& in, keyproto proto) {
+  std::vector<rec> out;
+  for (const INPUT_RECORD& r : records(in, true, proto)) {
+    const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
+    EXPECT_EQ(r.EventType, KEY_EVENT);
+    out.push_back({k.bKeyDown != 0, k.wVirtualKeyCode, k.wVirtualScanCode,
+                   static_cast<uint8_t>(k.uChar.AsciiChar), k.dwControlKeyState, k.wRepeatCount});
+  }
+  return out;
+}
+
+struct protorow {
+  const char* in;
+  std::vector<rec> want;
+};
+
+// clang-format off
+const protorow win32_rows[] = {
+  // The records of the protocol's own examples, as sent.
+  {"\x1b[65;30;97;1;0;1_",   {{true,  'A',       0x1E, 'a',  0}}},
+  {"\x1b[65;30;97;0;0;1_",   {{false, 'A',       0x1E, 'a',  0}}},
+  {"\x1b[16;42;0;1;48;1_",   {{true,  VK_SHIFT,  0x2A, 0,    S | N}}},
+  {"\x1b[112;59;0;1;8;1_",   {{true,  VK_F1,     0x3B, 0,    C}}},
+  {"\x1b[13;28;13;1;256;1_", {{true,  VK_RETURN, 0x1C, '\r', E}}},   // keypad Enter
+  {"\x1b[65;30;97;1;0;3_",   {{true,  'A',       0x1E, 'a',  0, 3}}},
+  // Omitted values: 0, and 1 for the repeat count.
+  {"\x1b[65;30;97;1_",       {{true,  'A',       0x1E, 'a',  0}}},
+  {"\x1b[;;;1_",             {{true,  0,         0,    0,    0}}},
+  {"\x1b[_",                 {{false, 0,         0,    0,    0}}},
+  // The character in the code page, as ReadConsoleInputA gives it.
+  {"\x1b[0;0;228;1;0;1_",    {{true,  0,         0,    0xE4, 0}}},
+  {"\x1b[0;0;8364;1;0;1_",   {{true,  0,         0,    0x80, 0}}},
+  {"\x1b[0;0;9786;1;0;1_",   {{true,  0,         0,    '?',  0}}},
+  // A surrogate pair is one character; one half alone is one too.
+  {"\x1b[231;0;55357;1;0;1_\x1b[231;0;56832;1;0;1_"
+   "\x1b[231;0;55357;0;0;1_\x1b[231;0;56832;0;0;1_",
+                             {{true, VK_PACKET, 0, '?', 0}, {false, VK_PACKET, 0, '?', 0}}},
+  {"\x1b[231;0;55357;1;0;1_\x1b[231;0;55357;0;0;1_"
+   "\x1b[231;0;56832;1;0;1_\x1b[231;0;56832;0;0;1_",
+                             {{true, VK_PACKET, 0, '?', 0}, {false, VK_PACKET, 0, '?', 0}}},
+  {"\x1b[0;0;56832;1;0;1_",  {{true,  0,         0,    '?',  0}}},
+  {"\x1b[0;0;55357;1;0;1_\x1b[65;30;97;1;0;1_",
+                             {{true,  0,         0,    '?',  0}, {true, 'A', 0x1E, 'a', 0}}},
+};
+
+// kitty's reports as a kitty release sends them with flags 31 pushed.
+const protorow kitty_rows[] = {
+  // Keys with a character: press, repeat, release; the character from the
+  // text, the shifted key or the US layout, Ctrl's control characters.
+  {"\x1b[97u",               {{true,  'A',        0x1E, 'a',  0}}},
+  {"\x1b[97;1:2u",           {{true,  'A',        0x1E, 'a',  0}}},
+  {"\x1b[97;1:3u",           {{false, 'A',        0x1E, 'a',  0}}},
+  {"\x1b[97;;97u",           {{true,  'A',        0x1E, 'a',  0}}},
+  {"\x1b[57441u\x1b[97:65;2;65u\x1b[97:65;2:3u\x1b[57441;2:3u",
+                             {{true,  VK_SHIFT,   0x2A, 0,    S},
+                              {true,  'A',        0x1E, 'A',  S},
+                              {false, 'A',        0x1E, 'A',  S},
+                              {false, VK_SHIFT,   0x2A, 0,    0}}},
+  {"\x1b[97;2u",             {{true,  'A',        0x1E, 'A',  S}}},
+  {"\x1b[97;65;65u",         {{true,  'A',        0x1E, 'A',  CAPS}}},
+  {"\x1b[97;67u",            {{true,  'A',        0x1E, 'A',  A | CAPS}}},
+  {"\x1b[97;66u",            {{true,  'A',        0x1E, 'a',  S | CAPS}}},
+  {"\x1b[97;5u",             {{true,  'A',        0x1E, 0x01, C}}},
+  {"\x1b[97;3u",             {{true,  'A',        0x1E, 'a',  A}}},
+  {"\x1b[97;7u",             {{true,  'A',        0x1E, 0x01, C | A}}},
+  {"\x1b[97;131u",           {{true,  'A',        0x1E, 'a',  A | N}}},
+  {"\x1b[49:33;2;33u",       {{true,  '1',        0x02, '!',  S}}},
+  {"\x1b[49;2u",             {{true,  '1',        0x02, '!',  S}}},
+  {"\x1b[50;6u",             {{true,  '2',        0x03, 0,    S | C}}},
+  {"\x1b[91;5u",             {{true,  VK_OEM_4,   0x1A, 0x1B, C}}},
+  {"\x1b[32;5u",             {{true,  VK_SPACE,   0x39, ' ',  C}}},
+  {"\x1b[228;;228u",         {{true,  VK_PACKET,  0,    0xE4, 0}}},
+  {"\x1b[0;;8364u",          {{true,  VK_PACKET,  0,    0x80, 0}}},
+  {"\x1b[97;;97:228u",       {{true,  'A',        0x1E, 'a',  0},
+                              {true,  VK_PACKET,  0,    0xE4, 0},
+                              {false, VK_PACKET,  0,    0xE4, 0}}},
+  // Enter, Tab, Backspace and Escape, which legacy input sends as bytes.
+  {"\x1b[13u",               {{true,  VK_RETURN,  0x1C, '\r', 0}}},
+  {"\x1b[13;1:3u",           {{false, VK_RETURN,  0x1C, '\r', 0}}},
+  {"\x1b[13;5u",             {{true,  VK_RETURN,  0x1C, '\n', C}}},
+  {"\x1b[13;3u",             {{true,  VK_RETURN,  0x1C, '\r', A}}},
+  {"\x1b[9u",                {{true,  VK_TAB,     0x0F, '\t', 0}}},
+  {"\x1b[9;2u",              {{true,  VK_TAB,     0x0F, '\t', S}}},
+  {"\x1b[9;5u",              {{true,  VK_TAB,     0x0F, 0,    C}}},
+  {"\x1b[127u",              {{true,  VK_BACK,    0x0E, 0x08, 0}}},
+  {"\x1b[127;5u",            {{true,  VK_BACK,    0x0E, 0x7F, C}}},
+  {"\x1b[27u",               {{true,  VK_ESCAPE,  0x01, 0x1B, 0}}},
+  {"\x1b[27;129u",           {{true,  VK_ESCAPE,  0x01, 0x1B, N}}},
+  // Keys kept in their legacy form; releases carry the full parameters.
+  {"\x1b[A",                 {{true,  VK_UP,      0x48, 0,    E}}},
+  {"\x1b[1;1:3A",            {{false, VK_UP,      0x48, 0,    E}}},
+  {"\x1b[1;129A",            {{true,  VK_UP,      0x48, 0,    E | N}}},
+  {"\x1b[1;5D",              {{true,  VK_LEFT,    0x4B, 0,    E | C}}},
+  {"\x1b[H",                 {{true,  VK_HOME,    0x47, 0,    E}}},
+  {"\x1b[1;2F",              {{true,  VK_END,     0x4F, 0,    E | S}}},
+  {"\x1b[2~",                {{true,  VK_INSERT,  0x52, 0,    E}}},
+  {"\x1b[3;1:3~",            {{false, VK_DELETE,  0x53, 0,    E}}},
+  {"\x1b[6;2~",              {{true,  VK_NEXT,    0x51, 0,    E | S}}},
+  {"\x1b[P",                 {{true,  VK_F1,      0x3B, 0,    0}}},
+  {"\x1b[R",                 {{true,  VK_F3,      0x3D, 0,    0}}},  // older releases
+  {"\x1b[1;2R",              {{true,  VK_F3,      0x3D, 0,    S}}},
+  {"\x1b[1;1:3R",            {{false, VK_F3,      0x3D, 0,    0}}},
+  {"\x1b[13~",               {{true,  VK_F3,      0x3D, 0,    0}}},
+  {"\x1b[15;5~",             {{true,  VK_F5,      0x3F, 0,    C}}},
+  {"\x1b[24~",               {{true,  VK_F12,     0x58, 0,    0}}},
+  {"\x1b[29~",               {{true,  VK_APPS,    0x5D, 0,    E}}},
+  {"\x1b[57376u",            {{true,  VK_F13,     0x64, 0,    0}}},
+  {"\x1b[57363u",            {{true,  VK_APPS,    0x5D, 0,    E}}},
+  // Keypad, NumLock off: the grey keys' codes without ENHANCED_KEY; the
+  // operators keep their text. NumLock on: the digits.
+  {"\x1b[E",                 {{true,  VK_CLEAR,   0x4C, 0,    0}}},
+  {"\x1b[1;1:3E",            {{false, VK_CLEAR,   0x4C, 0,    0}}},
+  {"\x1b[57427u",            {{true,  VK_CLEAR,   0x4C, 0,    0}}},
+  {"\x1b[57419u",            {{true,  VK_UP,      0x48, 0,    0}}},
+  {"\x1b[57425u",            {{true,  VK_INSERT,  0x52, 0,    0}}},
+  {"\x1b[57426;1:3u",        {{false, VK_DELETE,  0x53, 0,    0}}},
+  {"\x1b[57424;2u",          {{true,  VK_END,     0x4F, 0,    S}}},
+  {"\x1b[57410;;47u",        {{true,  VK_DIVIDE,  0x35, '/',  E}}},
+  {"\x1b[57411;;42u",        {{true,  VK_MULTIPLY, 0x37, '*', 0}}},
+  {"\x1b[57412;;45u",        {{true,  VK_SUBTRACT, 0x4A, '-', 0}}},
+  {"\x1b[57413;;43u",        {{true,  VK_ADD,     0x4E, '+',  0}}},
+  {"\x1b[57414u",            {{true,  VK_RETURN,  0x1C, '\r', E}}},
+  {"\x1b[57414;5u",          {{true,  VK_RETURN,  0x1C, '\n', E | C}}},
+  {"\x1b[57407;129;56u",     {{true,  VK_NUMPAD8, 0x48, '8',  N}}},
+  {"\x1b[57399;129;48u",     {{true,  VK_NUMPAD0, 0x52, '0',  N}}},
+  {"\x1b[57409;129;46u",     {{true,  VK_DECIMAL, 0x53, '.',  N}}},
+  {"\x1b[57404;129:3u",      {{false, VK_NUMPAD5, 0x4C, '5',  N}}},
+  {"\x1b[57407;133u",        {{true,  VK_NUMPAD8, 0x48, 0,    C | N}}},
+  {"\x1b[57411;129;42u",     {{true,  VK_MULTIPLY, 0x37, '*', N}}},
+  // Shift with NumLock on: the other key, Shift cancelled for it.
+  {"\x1b[57419;130u",        {{true,  VK_UP,      0x48, 0,    N}}},
+  {"\x1b[57407;130u",        {{true,  VK_UP,      0x48, 0,    N}}},
+  {"\x1b[1;130E",            {{true,  VK_CLEAR,   0x4C, 0,    N}}},
+  // Modifier keys: a press counts its own bit, a release drops it; Ctrl
+  // and Alt on the right are enhanced and keep their side.
+  {"\x1b[57443;129u",        {{true,  VK_MENU,    0x38, 0,    A | N}}},
+  {"\x1b[57443;3u",          {{true,  VK_MENU,    0x38, 0,    A}}},
+  {"\x1b[57442u\x1b[57441;5u\x1b[57441;6:3u\x1b[57442;5:3u",
+                             {{true,  VK_CONTROL, 0x1D, 0,    C},
+                              {true,  VK_SHIFT,   0x2A, 0,    S | C},
+                              {false, VK_SHIFT,   0x2A, 0,    C},
+                              {false, VK_CONTROL, 0x1D, 0,    0}}},
+  {"\x1b[57448u\x1b[97;5u\x1b[57448;5:3u",
+                             {{true,  VK_CONTROL, 0x1D, 0,    E | RC},
+                              {true,  'A',        0x1E, 0x01, RC},
+                              {false, VK_CONTROL, 0x1D, 0,    E}}},
+  {"\x1b[57449u\x1b[57449;3:3u",
+                             {{true,  VK_MENU,    0x38, 0,    E | RA},
+                              {false, VK_MENU,    0x38, 0,    E}}},
+  {"\x1b[57447u\x1b[57441;2u\x1b[57447;2:3u\x1b[57441;2:3u",
+                             {{true,  VK_SHIFT,   0x36, 0,    S},
+                              {true,  VK_SHIFT,   0x2A, 0,    S},
+                              {false, VK_SHIFT,   0x36, 0,    S},
+                              {false, VK_SHIFT,   0x2A, 0,    0}}},
+  // A release the terminal did not report is taken as done.
+  {"\x1b[57448u\x1b[97u\x1b[97;5u",
+                             {{true,  VK_CONTROL, 0x1D, 0,    E | RC},
+                              {true,  'A',        0x1E, 'a',  0},
+                              {true,  'A',        0x1E, 0x01, C}}},
+  {"\x1b[57360;129u",        {{true,  VK_NUMLOCK, 0x45, 0,    E | N}}},
+  {"\x1b[57358;65u",         {{true,  VK_CAPITAL, 0x3A, 0,    CAPS}}},
+  // Keys no Windows keyboard has.
+  {"\x1b[57453u",            {}},
+  {"\x1b[57445;1:3u",        {}},
+  {"\x1b[57398u",            {}},
+  // Several reports in one read.
+  {"\x1b[104u\x1b[104;1:3u\x1b[105u\x1b[105;1:3u",
+                             {{true,  'H',        0x23, 'h',  0},
+                              {false, 'H',        0x23, 'h',  0},
+                              {true,  'I',        0x17, 'i',  0},
+                              {false, 'I',        0x17, 'i',  0}}},
+};
+// clang-format on
+
+TEST(Decode, Win32InputModeReports) {
+  for (const auto& r : win32_rows) {
+    SCOPED_TRACE(hex(r.in));
+    // Taken whatever the protocol: a terminal already in the mode is read
+    // right before its answer says so.
+    for (keyproto proto : {PROTO_WIN32, PROTO_LEGACY, PROTO_KITTY})
+      EXPECT_EQ(recs(r.in, proto), r.want) << proto;
+  }
+}
+
+TEST(Decode, KittyReports) {
+  for (const auto& r : kitty_rows) {
+    SCOPED_TRACE(hex(r.in));
+    EXPECT_EQ(recs(r.in, PROTO_KITTY), r.want);
+  }
+}
+
+TEST(Decode, MalformedReportsAreTypedOut) {
+  const std::pair<const char*, keyproto> rows[] = {
+      {"\x1b[70000;30;97;1;0;1_", PROTO_WIN32},
+      {"\x1b[65;30;70000;1;0;1_", PROTO_WIN32},
+      {"\x1b[65:1;30;97;1;0;1_", PROTO_WIN32},
+      {"\x1b[?65;30;97;1;0;1_", PROTO_WIN32},
+      {"\x1b[97;1:4u", PROTO_KITTY},
+      {"\x1b[97:65:97:1;2u", PROTO_KITTY},
+      {"\x1b[2;1;1~", PROTO_KITTY},
+      {"\x1b[99~", PROTO_KITTY},
+  };
+  for (const auto& [in, proto] : rows) {
+    SCOPED_TRACE(hex(in));
+    std::vector<key> got;
+    for (const INPUT_RECORD& r : records(in, true, proto))
+      if (r.Event.KeyEvent.bKeyDown && !modifier(r.Event.KeyEvent.wVirtualKeyCode))
+        got.push_back({r.Event.KeyEvent.wVirtualKeyCode,
+                       static_cast<uint8_t>(r.Event.KeyEvent.uChar.AsciiChar),
+                       r.Event.KeyEvent.dwControlKeyState});
+    EXPECT_EQ(got, typed(in));
+  }
+}
+
+// Reports mean what their protocol says; legacy input keeps its meaning.
+TEST(Decode, ProtocolDecidesTheMeaning) {
+  EXPECT_EQ(keys("\x1b[97;5u"), (std::vector<key>{{'A', 0x01, C}}));
+  EXPECT_EQ(records("\x1b[97;5u").size(), 4u);  // a whole press, Ctrl around it
+  EXPECT_EQ(records("\x1b[97;5u", true, PROTO_KITTY).size(), 1u);
+  EXPECT_EQ(keys("\x1b[1;1:3A"), typed("\x1b[1;1:3A"));
+  // Bytes outside reports are whole key presses in any protocol.
+  for (keyproto proto : {PROTO_KITTY, PROTO_WIN32})
+    EXPECT_EQ(recs("q", proto),
+              (std::vector<rec>{{true, 'Q', 0x10, 'q', 0}, {false, 'Q', 0x10, 'q', 0}}));
+  // Under a protocol Alt is in the report: ESC ESC is the Escape key, then
+  // what follows.
+  EXPECT_EQ(recs("\x1b\x1b[27u", PROTO_KITTY),
+            (std::vector<rec>{{true, VK_ESCAPE, 0x01, 0x1B, 0},
+                              {false, VK_ESCAPE, 0x01, 0x1B, 0},
+                              {true, VK_ESCAPE, 0x01, 0x1B, 0}}));
+  EXPECT_EQ(keys("\x1b\x1b[A"), (std::vector<key>{{VK_UP, 0, E | A}}));
+}
+
+// clang-format off
+const struct { const char* in; uint8_t seen; } reply_rows[] = {
+  {"\x1b[?62;c",                             SEEN_DA1},
+  {"\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", SEEN_DA1},
+  {"\x1b[>1;10;0c",                          0},  // secondary attributes
+  {"\x1b[?0u",                               SEEN_KITTY},
+  {"\x1b[?31u",                              SEEN_KITTY},
+  {"\x1b[?u",                                0},  // no flags: the query itself
+  {"\x1b[?9001;0$y",                         0},  // mode not recognised
+  {"\x1b[?9001;1$y",                         SEEN_W32ON},
+  {"\x1b[?9001;2$y",                         SEEN_W32},
+  {"\x1b[?9001;3$y",                         SEEN_W32ON},
+  {"\x1b[?9001;4$y",                         0},  // permanently reset
+  {"\x1b[?9001$y",                           0},
+  {"\x1b[?1;2$y",                            0},  // another mode
+};
+// clang-format on
+
+TEST(Decode, RepliesToTheKeyboardQueries) {
+  for (const auto& r : reply_rows) {
+    SCOPED_TRACE(hex(r.in));
+    for (keyproto proto : {PROTO_LEGACY, PROTO_KITTY, PROTO_WIN32}) {
+      decoder d{};
+      d.proto = proto;
+      INPUT_RECORD step[STEPRECS];
+      for (unsigned char b : std::string(r.in)) EXPECT_EQ(decode_byte(d, b, step), 0);
+      EXPECT_EQ(d.replies, r.seen);
+      EXPECT_FALSE(decode_pending(d));
+    }
+  }
+  // All of them in one read, as a terminal answers.
+  decoder d{};
+  INPUT_RECORD step[STEPRECS];
+  for (unsigned char b : std::string("\x1b[?9001;2$y\x1b[?0u\x1b[?62;c")) decode_byte(d, b, step);
+  EXPECT_EQ(d.replies, SEEN_W32 | SEEN_KITTY | SEEN_DA1);
+  // A reply is never typed with Alt: an ESC before it was the Escape key.
+  EXPECT_EQ(keys("\x1b\x1b[?62;c"), (std::vector<key>{{VK_ESCAPE, 0x1B, 0}}));
+}
+
+// Every test input above, with ESC in front too, and every single byte;
+// the protocol reports in their protocol.
+std::vector<std::pair<std::string, keyproto>> corpus() {
+  std::vector<std::pair<std::string, keyproto>> out;
+  auto add = [&](const std::string& in, keyproto proto = PROTO_LEGACY) {
+    out.push_back({in, proto});
+    out.push_back({alted(in), proto});
   };
   for (const row& r : cursor_rows) add(r.in);
   for (const row& r : function_rows) add(r.in);
@@ -567,14 +870,21 @@ std::vector<std::string> corpus() {
   for (const auto& r : utf8_rows) add(r.in);
   for (const auto& r : notkey_rows) add(std::string(r.in) + "x");
   for (int b = 0; b < 0x100; ++b) add(std::string(1, static_cast<char>(b)));
+  for (const auto& r : win32_rows) {
+    add(r.in);
+    add(r.in, PROTO_WIN32);
+  }
+  for (const auto& r : kitty_rows) add(r.in, PROTO_KITTY);
+  for (const auto& r : reply_rows) add(r.in);
   return out;
 }
 
 // Fed in two chunks split anywhere, or with room for just one step's
 // records at a time, every input decodes as it does whole.
 TEST(Decode, ChunkSplitInvariance) {
-  auto run = [](const std::string& in, size_t cut, int room) {
+  auto run = [](const std::string& in, keyproto proto, size_t cut, int room) {
     decoder d{};
+    d.proto = proto;
     std::vector<INPUT_RECORD> out(in.size() * KEYRECS + STEPRECS);
     const uint8_t* p = reinterpret_cast<const uint8_t*>(in.data());
     size_t k = 0, from = 0;
@@ -592,14 +902,16 @@ TEST(Decode, ChunkSplitInvariance) {
     return out;
   };
   auto same = [](const std::vector<INPUT_RECORD>& a, const std::vector<INPUT_RECORD>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
   };
-  for (const std::string& in : corpus()) {
-    SCOPED_TRACE(hex(in));
-    std::vector<INPUT_RECORD> whole = run(in, in.size(), 1 << 20);
-    ASSERT_TRUE(same(whole, records(in)));
-    for (size_t cut = 0; cut < in.size(); ++cut) ASSERT_TRUE(same(whole, run(in, cut, 1 << 20)));
-    ASSERT_TRUE(same(whole, run(in, 0, STEPRECS)));
+  for (const auto& [in, proto] : corpus()) {
+    SCOPED_TRACE(hex(in) + " protocol " + std::to_string(proto));
+    std::vector<INPUT_RECORD> whole = run(in, proto, in.size(), 1 << 20);
+    ASSERT_TRUE(same(whole, records(in, true, proto)));
+    for (size_t cut = 0; cut < in.size(); ++cut)
+      ASSERT_TRUE(same(whole, run(in, proto, cut, 1 << 20)));
+    ASSERT_TRUE(same(whole, run(in, proto, 0, STEPRECS)));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pty.h>
 #include <signal.h>
@@ -42,6 +43,23 @@ struct pty {
   void hangup() {
     close(master);
     master = -1;
+  }
+  // What the program has written to the terminal so far.
+  std::string written() const {
+    std::string out;
+    char buf[256];
+    pollfd pfd{master, POLLIN, 0};
+    while (poll(&pfd, 1, 0) == 1) {
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, size_t(n));
+    }
+    return out;
+  }
+  // Whether input waits on the program's side.
+  bool unread() const {
+    pollfd pfd{tty, POLLIN, 0};
+    return poll(&pfd, 1, 0) == 1;
   }
 };
 
@@ -126,7 +144,7 @@ TEST(Emuconsole, LongInputLosesNothing) {
 TEST(Emuconsole, LeavesTerminalAttributesAlone) {
   pty p;
   terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
-  termios before, after;
+  termios before{}, after{};  // compared whole: padding included
   tcgetattr(p.tty, &before);
   p.type("x\x1b");
   next(t, 4);
@@ -199,6 +217,204 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
   other.join();
   sigaction(SIGUSR1, &old, nullptr);
   EXPECT_EQ(got, (std::vector<key>{{'Z', 'z', true}}));
+}
+
+// ---- Keyboard protocols ----------------------------------------------------
+
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+
+// The key-down records of keys other than Shift, Ctrl and Alt until the Z
+// key, which the test types last.
+std::vector<key> keys_until_z(terminput& t) {
+  std::vector<key> out;
+  INPUT_RECORD r;
+  while (term_read(t, &r, 1) == 1) {
+    key k = keyof(r);
+    WORD vk = k.vk;
+    if (!k.down || vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU) continue;
+    if (vk == 'Z') break;
+    out.push_back(k);
+  }
+  return out;
+}
+
+// The terminal answers the queries (or not); what is turned on, and what
+// the program then decodes.
+TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
+  // clang-format off
+  const struct {
+    const char* name;
+    const char* answer;
+    const char* turnon;  // written after the queries
+    keyproto decodes, enabled;
+  } rows[] = {
+    {"kitty only",       "\x1b[?0u\x1b[?62;c",                  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",            "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",    "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"attributes only",  "\x1b[?62;c",                          "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"xterm",            "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",    "",            PROTO_WIN32,  PROTO_LEGACY},
+    {"kitty, win32 off for good",
+                         "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",    "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"silent",           "",                                    "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?62;c",
+                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
+  };
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    pty p;
+    terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    p.type(r.answer);
+    volatile sig_atomic_t on = -1;
+    auto t0 = clk::now();
+    term_negotiate(t, &on);
+    EXPECT_LT(seconds_since(t0), 1.0);
+    EXPECT_EQ(p.written(), std::string(ASKED) + r.turnon);
+    EXPECT_EQ(t.dec.proto, r.decodes);
+    EXPECT_EQ(on, r.enabled);
+    // The answers never become keys.
+    p.type("z");
+    EXPECT_EQ(keys_until_z(t), std::vector<key>{});
+  }
+}
+
+// Keys typed while the queries are out are kept, in the order typed, as
+// legacy input; a key typed just after the last answer too.
+TEST(Negotiation, KeysTypedMeanwhileAreKept) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  p.type("a\x1b[A\x1b[?0ub\x1b[?62;c\x1b");
+  volatile sig_atomic_t on;
+  term_negotiate(t, &on);
+  EXPECT_EQ(on, PROTO_KITTY);
+  p.type("\x1b[122u");  // z, in the protocol now
+  EXPECT_EQ(keys_until_z(t),
+            (std::vector<key>{
+                {'A', 'a', true}, {VK_UP, 0, true}, {'B', 'b', true}, {VK_ESCAPE, 0x1B, true}}));
+}
+
+// An answer that comes after the wait turns nothing on, and is no key.
+TEST(Negotiation, SlowAnswerIsTooLate) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  std::thread terminal([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ASK_WAIT_MS + 150));
+    p.type("\x1b[?9001;2$y\x1b[?0u\x1b[?62;c");
+  });
+  volatile sig_atomic_t on;
+  term_negotiate(t, &on);
+  terminal.join();
+  EXPECT_EQ(on, PROTO_LEGACY);
+  EXPECT_EQ(t.dec.proto, PROTO_LEGACY);
+  EXPECT_EQ(p.written(), ASKED);
+  p.type("z");
+  EXPECT_EQ(keys_until_z(t), std::vector<key>{});
+}
+
+// Junk instead of answers: legacy input, typed out as any unknown input is,
+// and the wait still ends.
+TEST(Negotiation, JunkAnswerEndsTheWait) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  p.type("\x9b\xff\x1b[?9001");
+  volatile sig_atomic_t on;
+  auto t0 = clk::now();
+  term_negotiate(t, &on);
+  EXPECT_LT(seconds_since(t0), 1.0);
+  EXPECT_EQ(on, PROTO_LEGACY);
+  EXPECT_EQ(p.written(), ASKED);
+  p.type("z");
+  std::vector<key> got = keys_until_z(t);
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[0], (key{VK_PACKET, 0x9B, true}));
+}
+
+// Standard input of no terminal, or one that has hung up, costs no wait.
+TEST(Negotiation, NothingToAsk) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  p.hangup();
+  volatile sig_atomic_t on = -1;
+  auto t0 = clk::now();
+  term_negotiate(t, &on);
+  EXPECT_LT(seconds_since(t0), 0.1);
+  EXPECT_EQ(on, PROTO_LEGACY);
+}
+
+// Under a protocol the Escape key is a report: an ESC that arrives alone
+// is the start of one, however long the rest takes.
+TEST(Negotiation, NoLoneEscWaitUnderAProtocol) {
+  const struct {
+    const char* answer;
+    const char* rest;  // of the Escape key's report
+  } rows[] = {
+      {"\x1b[?0u\x1b[?62;c", "[27u"},
+      {"\x1b[?9001;2$y\x1b[?62;c", "[27;1;27;1;0;1_"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.rest);
+    pty p;
+    terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    p.type(r.answer);
+    volatile sig_atomic_t on;
+    term_negotiate(t, &on);
+    ASSERT_NE(on, PROTO_LEGACY);
+    p.type("\x1b");
+    std::thread terminal([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10 * ESC_WAIT_MS));
+      p.type(r.rest);
+      p.type("z");
+    });
+    std::vector<key> got = keys_until_z(t);
+    terminal.join();
+    EXPECT_EQ(got, (std::vector<key>{{VK_ESCAPE, 0x1B, true}}));
+  }
+}
+
+// Turning the protocol off: the off command and a device attributes query;
+// what the terminal sent before its answer is read and dropped.
+TEST(Restore, TurnsOffAndDrains) {
+  const struct {
+    keyproto proto;
+    const char* off;
+    const char* late;
+  } rows[] = {
+      {PROTO_KITTY, "\x1b[<u\x1b[c", "\x1b[113;1:3u\x1b[57441;2:3u"},
+      {PROTO_WIN32, "\x1b[?9001l\x1b[c", "\x1b[81;16;113;0;0;1_"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.off);
+    pty p;
+    p.type(std::string(r.late) + "\x1b[?62;c");
+    errno = EDOM;
+    auto t0 = clk::now();
+    term_restore(p.tty, r.proto);
+    EXPECT_LT(seconds_since(t0), 1.0);
+    EXPECT_EQ(errno, EDOM);
+    EXPECT_EQ(p.written(), r.off);
+    EXPECT_FALSE(p.unread());
+  }
+}
+
+TEST(Restore, BoundedWhenTheTerminalIsSilentOrGone) {
+  pty silent;
+  auto t0 = clk::now();
+  term_restore(silent.tty, PROTO_KITTY);
+  EXPECT_LT(seconds_since(t0), 1.0);
+  EXPECT_EQ(silent.written(), "\x1b[<u\x1b[c");
+
+  pty gone;
+  gone.hangup();
+  t0 = clk::now();
+  term_restore(gone.tty, PROTO_WIN32);
+  EXPECT_LT(seconds_since(t0), 0.1);
+
+  pty legacy;
+  term_restore(legacy.tty, PROTO_LEGACY);
+  EXPECT_EQ(legacy.written(), "");
 }
 
 // GetStdHandle and ReadConsoleInputA in a child whose standard input is
