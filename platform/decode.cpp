@@ -22,16 +22,26 @@ const keydef* find(const keydef (&table)[N], int code) {
 
 // ---- Records -------------------------------------------------------------
 
-WORD scan_of(WORD vk) {
-  for (const keydef& k : vt::scanextra)
-    if (k.vk == vk) return static_cast<WORD>(k.code);
-  WORD scan = 0;
-  for (WORD vsc : vt::scancodes) {
-    if (vsc == vk && vk) return scan;
-    ++scan;
+// Scan codes by virtual-key code, worked out once at compile time: a key
+// in scanextra takes its code from there, any other the first code whose
+// key it is in scancodes.
+struct scanmap {
+  WORD of[256];
+};
+
+constexpr scanmap makescans() {
+  scanmap m{};
+  for (WORD sc = 0; sc < sizeof vt::scancodes / sizeof vt::scancodes[0]; ++sc) {
+    WORD vk = vt::scancodes[sc];
+    if (vk && !m.of[vk]) m.of[vk] = sc;
   }
-  return 0;
+  for (const keydef& k : vt::scanextra) m.of[k.vk] = static_cast<WORD>(k.code);
+  return m;
 }
+
+constexpr scanmap scans = makescans();
+
+WORD scan_of(WORD vk) { return vk < 256 ? scans.of[vk] : 0; }
 
 // A record with every byte, padding included, defined.
 INPUT_RECORD blank(WORD type) {

@@ -95,7 +95,10 @@ void undo() { term_restore(STDIN_FILENO, enabled); }
 
 int term_read(terminput& t, INPUT_RECORD* out, int n) {
   if (n < 1) return 0;
-  if (t.qhead == t.qtail && !isatty(t.fd)) return 0;
+  if (!t.tty) {
+    if (!isatty(t.fd)) return 0;
+    t.tty = true;
+  }
   while (t.qhead == t.qtail) {
     if (t.inpos < t.inlen) {
       fill(t);

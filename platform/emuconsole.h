@@ -37,6 +37,7 @@ struct terminput {
   int inpos, inlen;
   INPUT_RECORD q[QCAP];  // records decoded, not yet handed out
   int qhead, qtail;
+  bool tty = false;  // fd is known to be a terminal: no need to ask again
 };
 
 // Blocks until a record is available, then moves up to `n` queued records to
