@@ -32,10 +32,6 @@ bool readfailed(int c) {
   return c == -1 && errno != 0;
 }
 
-// Ends an output line. One call, so an unbuffered stream writes it at once
-// (printf("\r\n") becomes puts("\r"), which writes the two bytes apart).
-void newline() { std::fputs("\r\n", stdout); }
-
 // Bytes 0x80-0xFF arrive negative and are never printable.
 bool printable(int c) { return c >= 0 && c <= 255 && std::isprint(c); }
 
@@ -53,7 +49,7 @@ int main() {
     int c = getchGNU();
     fails = readfailed(c) ? fails + 1 : 0;
     if (c == 0x1B || c == '\r') {
-      if (count != 0) newline();
+      if (count != 0) std::printf("\r\n");
       count = 0;
     }
     if (printable(c))
@@ -61,12 +57,12 @@ int main() {
     else
       std::printf("[0x%02x]", static_cast<unsigned>(c));
     if (++count == PERLINE) {
-      newline();
+      std::printf("\r\n");
       count = 0;
     }
     if (c == 'q' || c == 'Q' || fails == MAXFAILS) break;
   }
-  newline();
+  std::printf("\r\n");
   termcanon();
   return 0;
 }

@@ -13,10 +13,15 @@ struct termios tmp2;  // as found, applied again by termcanon
 
 const int ignored[] = {SIGHUP, SIGTERM, SIGINT, SIGPIPE};
 
-// Signals that would end the process with the terminal still raw. Their
-// handler puts the terminal back, then lets the signal do what it does.
+// Signals that would end the process with the terminal still raw. Where
+// termraw finds one at its default action, a handler puts the terminal back
+// and then lets the signal do what it does; an ignored one, or one that has
+// a handler already (a sanitizer's), is left as found.
 const int fatal[] = {SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,  SIGSEGV, SIGUSR1,
                      SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGSYS};
+constexpr int NFATAL = sizeof fatal / sizeof fatal[0];
+struct sigaction found[NFATAL];  // as termraw found them
+struct sigaction foundcont;      // SIGCONT as termraw found it
 
 // Run before the attributes go back; cleared as it starts, so it runs once.
 void (*volatile onrestore)();
@@ -34,12 +39,23 @@ sigset_t fatalset() {
   return set;
 }
 
-// Other fatal signals wait while it runs, so none cuts the hook short.
+// Other fatal signals wait while it runs, so none cuts the hook short. Only
+// async-signal-safe calls; TCSANOW, since a stalled terminal must not keep
+// the signal from taking effect, and the unread input is dropped apart.
 void restore(int sig) {
   runrestore();
-  tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
+  tcsetattr(STDIN_FILENO, TCSANOW, &tmp2);
+  tcflush(STDIN_FILENO, TCIFLUSH);
   signal(sig, SIG_DFL);
   raise(sig);
+}
+
+// Back from a stop (kill -TSTP, then fg): the shell has put its own
+// attributes on the terminal meanwhile, so raw mode is applied again.
+void reraw(int) { tcsetattr(STDIN_FILENO, TCSANOW, &tmp1); }
+
+bool atdefault(const struct sigaction& sa) {
+  return !(sa.sa_flags & SA_SIGINFO) && sa.sa_handler == SIG_DFL;
 }
 
 void dispose(void (*how)(int)) {
@@ -62,7 +78,13 @@ void termraw() {
   struct sigaction sa = {};
   sa.sa_handler = restore;
   sa.sa_mask = fatalset();
-  for (int sig : fatal) sigaction(sig, &sa, nullptr);
+  for (int i = 0; i < NFATAL; ++i) {
+    sigaction(fatal[i], nullptr, &found[i]);
+    if (atdefault(found[i])) sigaction(fatal[i], &sa, nullptr);
+  }
+  sa.sa_handler = reraw;
+  sigaction(SIGCONT, nullptr, &foundcont);
+  if (atdefault(foundcont)) sigaction(SIGCONT, &sa, nullptr);
 }
 
 void termcanon() {
@@ -73,7 +95,8 @@ void termcanon() {
   runrestore();
   tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
   dispose(SIG_DFL);
-  for (int sig : fatal) signal(sig, SIG_DFL);
+  for (int i = 0; i < NFATAL; ++i) sigaction(fatal[i], &found[i], nullptr);
+  sigaction(SIGCONT, &foundcont, nullptr);
   sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 

@@ -110,20 +110,64 @@ TEST_F(Keybytes, SignalsAndCtrlCDoNotEndIt) {
   ended();
 }
 
-TEST_F(Keybytes, RawWhileRunningAndRestoredAfter) {
+// Every field of two attribute records, with the one that differs named.
+void sameattrs(const struct termios& want, const struct termios& got, const char* when) {
+  SCOPED_TRACE(when);
+  EXPECT_EQ(got.c_iflag, want.c_iflag);
+  EXPECT_EQ(got.c_oflag, want.c_oflag);
+  EXPECT_EQ(got.c_cflag, want.c_cflag);
+  EXPECT_EQ(got.c_lflag, want.c_lflag);
+  for (int i = 0; i < NCCS; ++i) EXPECT_EQ(got.c_cc[i], want.c_cc[i]) << "c_cc[" << i << "]";
+  EXPECT_EQ(cfgetispeed(&got), cfgetispeed(&want));
+  EXPECT_EQ(cfgetospeed(&got), cfgetospeed(&want));
+}
+
+// A terminal with output processing, an ignored break and a read timeout:
+// raw mode clears exactly its seven bits and leaves all of that alone.
+TEST(KeybytesAttributes, RawClearsSevenBitsAndExitRestoresAll) {
   struct termios before = cooked(), during, after;
+  before.c_iflag |= IGNBRK;
+  before.c_oflag |= OPOST | ONLCR;
+  before.c_cc[VMIN] = 1;
+  before.c_cc[VTIME] = 2;
+  ptyrun p;
+  ASSERT_TRUE(ptystart(p, KEYBYTES, before));
+  ASSERT_TRUE(ptyexpect(p, "Quit with q, Q or ctrl-c.\r\n")) << p.out;
   ASSERT_EQ(tcgetattr(p.master, &during), 0);
-  EXPECT_EQ(during.c_iflag, before.c_iflag & ~(ICRNL | IXON | IGNBRK | BRKINT));
-  EXPECT_EQ(during.c_lflag, before.c_lflag & ~(ISIG | ICANON | ECHO));
-  EXPECT_EQ(during.c_oflag, before.c_oflag);
-  EXPECT_EQ(during.c_cc[VMIN], before.c_cc[VMIN]);
-  EXPECT_EQ(during.c_cc[VTIME], before.c_cc[VTIME]);
-  keys({{"q", "q"}});
-  ended();
+  struct termios raw = before;
+  raw.c_iflag &= ~(ICRNL | IXON | IGNBRK | BRKINT);
+  raw.c_lflag &= ~(ISIG | ICANON | ECHO);
+  sameattrs(raw, during, "while running");
+  ptytype(p, "q");
+  int status = ptywait(p, 2000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ASSERT_EQ(tcgetattr(p.master, &after), 0);
-  EXPECT_EQ(after.c_iflag, before.c_iflag);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  sameattrs(before, after, "after q");
+  ptystop(p);
+}
+
+// Stopped from outside and continued: the shell puts its own attributes on
+// the terminal meanwhile, and keybytes makes it raw again.
+TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
+  struct termios raw, now;
+  ASSERT_EQ(tcgetattr(p.master, &raw), 0);
+  // SIGSTOP: keybytes leads its own session, where SIGTSTP would not stop it.
+  kill(p.pid, SIGSTOP);
+  int status = 0;
+  for (int i = 0; i < 400 && waitpid(p.pid, &status, WNOHANG | WUNTRACED) != p.pid; ++i)
+    usleep(5000);
+  ASSERT_TRUE(WIFSTOPPED(status)) << status;
+  struct termios shell = cooked();
+  ASSERT_EQ(tcsetattr(p.master, TCSANOW, &shell), 0);
+  kill(p.pid, SIGCONT);
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(tcgetattr(p.master, &now), 0);
+    if (!(now.c_lflag & ICANON)) break;
+    usleep(5000);
+  }
+  sameattrs(raw, now, "after SIGCONT");
+  keys({{"\r", "[0x0d]"}, {"q", "q"}});
+  ended();
 }
 
 TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {

@@ -13,6 +13,7 @@ struct slot {
 slot queue[CAP];
 int head, tail, nreads, nhandle;
 HANDLE stdhandle = reinterpret_cast<HANDLE>(42);
+HANDLE given = INVALID_HANDLE_VALUE;  // what GetStdHandle last returned
 
 void enqueue(const slot& s) {
   if (tail - head == CAP) std::abort();  // a test queued more than it reads
@@ -31,6 +32,8 @@ void push_press(WORD vk, int ch, DWORD state) {
   push(key(vk, ch, state, false));
 }
 
+void reset() { head = tail; }
+
 int reads() { return nreads; }
 int queued() { return tail - head; }
 int handle_calls() { return nhandle; }
@@ -40,7 +43,8 @@ void set_std_handle(HANDLE h) { stdhandle = h; }
 
 HANDLE GetStdHandle(DWORD which) {
   ++nhandle;
-  return which == STD_INPUT_HANDLE ? stdhandle : INVALID_HANDLE_VALUE;
+  given = which == STD_INPUT_HANDLE ? stdhandle : INVALID_HANDLE_VALUE;
+  return given;
 }
 
 // An empty queue reads as a failure, so a test that expects more bytes than
@@ -50,7 +54,9 @@ BOOL ReadConsoleInputA(HANDLE in, INPUT_RECORD* buf, DWORD len, DWORD* count) {
   *count = 0;
   // A failed read leaves an error code, as the console does; a successful
   // one leaves errno alone.
-  if (in == INVALID_HANDLE_VALUE || len < 1 || head == tail || queue[head++ % CAP].fail) {
+  // Only the handle GetStdHandle gave out reads.
+  if (in != given || in == INVALID_HANDLE_VALUE || len < 1 || head == tail ||
+      queue[head++ % CAP].fail) {
     errno = EIO;
     return 0;
   }

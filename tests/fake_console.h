@@ -14,6 +14,8 @@ void push(const INPUT_RECORD& rec);
 void push_failure();                                // the next read fails
 void push_press(WORD vk, int ch, DWORD state = 0);  // key down, then up
 
+void reset();  // drops whatever is still queued
+
 int reads();         // ReadConsoleInputA calls so far
 int queued();        // records and failures not yet read
 int handle_calls();  // GetStdHandle calls so far

@@ -32,6 +32,7 @@ bool readsome(int fd, std::string& out, int ms) {
 }
 
 int reap(pid_t pid, int ms) {
+  if (pid <= 0) return -1;
   auto end = clk::now() + std::chrono::milliseconds(ms);
   for (;;) {
     int status;
@@ -117,6 +118,11 @@ int runwith(const char* path, int infd, std::string& out, int ms) {
   int pipefd[2];
   if (pipe(pipefd) != 0) return -1;
   pid_t pid = fork();
+  if (pid < 0) {
+    close(pipefd[0]);
+    close(pipefd[1]);
+    return -1;
+  }
   if (pid == 0) {
     dup2(infd, 0);
     dup2(pipefd[1], 1);
