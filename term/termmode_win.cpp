@@ -11,7 +11,18 @@
 #include "platform/console.h"
 #include "term/termmode.h"
 
+// Older MinGW-w64 headers lack it.
+#ifndef ENABLE_VIRTUAL_TERMINAL_INPUT
+#define ENABLE_VIRTUAL_TERMINAL_INPUT 0x200
+#endif
+
 namespace {
+
+// The switches raw mode turns off. Virtual terminal input, if an earlier
+// program left it on, would hand over the terminal's escape sequences as
+// characters instead of key records, bypassing the key map.
+constexpr DWORD CLEARED =
+    ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT | ENABLE_VIRTUAL_TERMINAL_INPUT;
 
 DWORD tmp1;  // raw mode, as applied by termraw
 DWORD tmp2;  // as found, applied again by termcanon
@@ -63,7 +74,7 @@ void termraw() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   GetConsoleMode(in, &tmp1);
   GetConsoleMode(in, &tmp2);
-  tmp1 &= ~DWORD(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+  tmp1 &= ~CLEARED;
   apply(tmp1);
   dispose(SIG_IGN);
   for (int sig : fatal) signal(sig, restore);

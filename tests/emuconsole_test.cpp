@@ -8,12 +8,14 @@
 #include <pthread.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +87,47 @@ std::vector<key> next(terminput& t, int n) {
 
 double seconds_since(clk::time_point t0) {
   return std::chrono::duration<double>(clk::now() - t0).count();
+}
+
+// Waits up to 5 s for `done`; whether it came true.
+template <class Pred>
+bool within5s(Pred done) {
+  for (auto end = clk::now() + std::chrono::seconds(5); clk::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+    if (done()) return true;
+  return false;
+}
+
+// The number of the system call thread `tid` of this process is in, or -1
+// ("running": in none).
+long syscall_of(pid_t tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long nr = -1;
+  return f >> nr ? nr : -1;
+}
+
+// Whether thread `tid` sleeps in poll: its state is S (interruptible sleep)
+// while it is in poll, seen in poll before and after the state was read.
+bool sleeps_in_poll(pid_t tid) {
+  auto inpoll = [tid] {
+    long nr = syscall_of(tid);
+#ifdef SYS_poll
+    if (nr == SYS_poll) return true;
+#endif
+    return nr == SYS_ppoll;
+  };
+  if (!inpoll()) return false;
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string stat;
+  std::getline(f, stat);
+  size_t comm = stat.rfind(')');  // the name may hold spaces and parentheses
+  bool sleeping = comm != std::string::npos && stat.compare(comm, 3, ") S") == 0;
+  return sleeping && inpoll();
+}
+
+// Waits until thread `tid` is blocked in poll; false if it never is.
+bool blocks_in_poll(pid_t tid) {
+  return within5s([tid] { return sleeps_in_poll(tid); });
 }
 
 TEST(Emuconsole, ReadsKeysFromTheTerminal) {
@@ -162,24 +205,31 @@ TEST(Emuconsole, FailsAtOnceOnHangup) {
   EXPECT_LT(seconds_since(t0), 1.0);
 }
 
+// The hangup comes while the read is blocked in poll: with nothing typed, or
+// during the wait for what may follow an ESC, or after it.
 TEST(Emuconsole, WaitingReadEndsOnHangup) {
   for (const char* pending : {"", "\x1b"}) {
     pty p;
     terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    const char* what = *pending ? "ESC pending" : "nothing typed";
     p.type(pending);
+    const pid_t reader = gettid();
+    bool blocked = false;
     std::thread other([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      blocked = blocks_in_poll(reader);
       p.hangup();
     });
-    INPUT_RECORD r;
-    int got = term_read(t, &r, 1);
-    other.join();
     // A pending ESC may still come out as the Escape key; then the read fails.
-    if (got == 1) {
-      EXPECT_EQ(keyof(r), (key{VK_ESCAPE, 0x1B, true}));
+    std::vector<key> got;
+    INPUT_RECORD r;
+    int n;
+    while ((n = term_read(t, &r, 1)) == 1 && got.size() < 4) got.push_back(keyof(r));
+    other.join();
+    EXPECT_TRUE(blocked) << "the read never blocked in poll, " << what;
+    EXPECT_EQ(n, 0) << what;
+    if (!got.empty()) {
+      EXPECT_EQ(got[0], (key{VK_ESCAPE, 0x1B, true})) << what;
     }
-    while (got == 1) got = term_read(t, &r, 1);
-    EXPECT_EQ(got, 0) << pending;
   }
 }
 
@@ -198,24 +248,36 @@ TEST(Emuconsole, FailsAtOnceOnWhatIsNoTerminal) {
   close(null);
 }
 
-void on_signal(int) {}
+volatile sig_atomic_t interrupted;
 
+void on_signal(int) { interrupted = 1; }
+
+// The signal comes while the read is blocked in poll; the read goes back to
+// waiting and gets the key typed after that.
 TEST(Emuconsole, RetriesWhenASignalInterrupts) {
   pty p;
   terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
   struct sigaction sa = {}, old;
   sa.sa_handler = on_signal;  // no SA_RESTART: poll fails with EINTR
   sigaction(SIGUSR1, &sa, &old);
-  pthread_t reader = pthread_self();
+  interrupted = 0;
+  const pthread_t reader = pthread_self();
+  const pid_t tid = gettid();
+  bool before = false, handled = false, again = false;
   std::thread other([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    before = blocks_in_poll(tid);
     pthread_kill(reader, SIGUSR1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The handler has run once poll has returned to the reader.
+    handled = within5s([] { return interrupted != 0; });
+    again = handled && blocks_in_poll(tid);
     p.type("z");
   });
   std::vector<key> got = next(t, 1);
   other.join();
   sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_TRUE(before) << "the read never blocked in poll";
+  EXPECT_TRUE(handled) << "the signal never reached the reader";
+  EXPECT_TRUE(again) << "the read did not wait again after the signal";
   EXPECT_EQ(got, (std::vector<key>{{'Z', 'z', true}}));
 }
 

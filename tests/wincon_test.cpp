@@ -139,20 +139,27 @@ handler disposition(int sig) {
   return h;
 }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_INPUT
+#define ENABLE_VIRTUAL_TERMINAL_INPUT 0x200
+#endif
+
 constexpr DWORD COOKED = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
 
 // The console's input mode plays the terminal attributes' part: raw mode
-// switches off line input, echo and processed input and nothing else, so
-// Ctrl-C arrives as a key; termcanon puts back the mode termraw found.
+// switches off line input, echo and processed input, so Ctrl-C arrives as a
+// key, and virtual terminal input, left on by an earlier program, so keys
+// arrive as records; nothing else. termcanon puts back the mode termraw found.
 TEST_F(Console, RawModeAndBack) {
   DWORD found, raw, back;
   ASSERT_TRUE(GetConsoleMode(input(), &found));
-  const DWORD start = found | COOKED;
+  const DWORD start = found | COOKED | ENABLE_VIRTUAL_TERMINAL_INPUT;
   ASSERT_TRUE(SetConsoleMode(input(), start));
+  ASSERT_TRUE(GetConsoleMode(input(), &raw));
+  ASSERT_EQ(raw, start) << "the console keeps no virtual terminal input bit";
 
   termraw();
   ASSERT_TRUE(GetConsoleMode(input(), &raw));
-  EXPECT_EQ(raw, start & ~COOKED);
+  EXPECT_EQ(raw, start & ~(COOKED | ENABLE_VIRTUAL_TERMINAL_INPUT));
   for (int sig : {SIGINT, SIGTERM}) EXPECT_EQ(disposition(sig), SIG_IGN) << sig;
   EXPECT_EQ(raise(SIGINT), 0);  // and still here
   inject(press('C', 0x03, LEFT_CTRL_PRESSED));

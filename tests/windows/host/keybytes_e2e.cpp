@@ -1,6 +1,7 @@
 // keybytes.exe end to end under Wine: keys are typed as the bytes a terminal
 // sends, Wine's console turns them into key event records, and what the
-// program shows is read back.
+// program shows is read back. Without a console (input from NUL, /dev/null
+// or a pipe) it must end on its own.
 //
 //   keybytes_e2e WINE64 KEYBYTES_EXE [gtest flags]
 //
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,19 +95,26 @@ std::vector<std::string> screen(const std::string& raw) {
   return rows;
 }
 
-// keybytes.exe under Wine on a pseudo-terminal of its own.
+// keybytes.exe under Wine, on a pseudo-terminal of its own or with no
+// terminal at all.
 class Keybytes : public ::testing::Test {
  protected:
-  // With `on_terminal`, standard output goes to the terminal as well, as for
-  // a person at it; else to a pipe, which gets the program's own bytes.
-  void start(bool on_terminal) {
+  // Starts Wine with `args` and waits for the banner. Standard input is a
+  // new pseudo-terminal, or `in` (then there is no terminal at all). With
+  // `on_terminal`, standard output goes to the terminal as well, as for a
+  // person at it; else to a pipe, which gets the program's own bytes.
+  void launch(std::vector<std::string> args, bool on_terminal = false, int in = -1) {
     terminal = on_terminal;
     int fds[2] = {-1, -1};
     if (!terminal) {
       ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
     }
-    char* argv[] = {const_cast<char*>(wine64), const_cast<char*>(keybytes), nullptr};
-    pid = spawn_on_pty(argv, fds[1], terminal ? -1 : 2, &master);
+    args.insert(args.begin(), wine64);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    pid = in < 0 ? spawn_on_pty(argv.data(), fds[1], terminal ? -1 : 2, &master)
+                 : spawn_plain(argv.data(), in, fds[1], 2);
     if (fds[1] >= 0) close(fds[1]);
     out = fds[0];
     ASSERT_GT(pid, 0);
@@ -114,9 +123,12 @@ class Keybytes : public ::testing::Test {
         << raw;
     EXPECT_EQ(text().substr(0, sizeof BANNER - 1), BANNER);
     seen = sizeof BANNER - 1;
-    // Wine's console takes the terminal (no echo, no line editing) only
-    // once the program reads; keys typed before that would be echoed by the
-    // terminal itself. A person never types that fast.
+  }
+
+  // Wine's console takes the terminal (no echo, no line editing) only once
+  // the program reads; keys typed before that would be echoed by the
+  // terminal itself. A person never types that fast.
+  void taken() {
     bool taken = false;
     termios t;
     for (long end = now_ms() + 10000; !taken && now_ms() < end; pump(20))
@@ -124,10 +136,17 @@ class Keybytes : public ::testing::Test {
     ASSERT_TRUE(taken) << "the console never took the terminal";
   }
 
+  // keybytes.exe on a console of its own.
+  void start(bool on_terminal) {
+    ASSERT_NO_FATAL_FAILURE(launch({keybytes}, on_terminal));
+    taken();
+  }
+
   void TearDown() override {
     if (pid > 0) stop(pid);
     if (master >= 0) close(master);
     if (out >= 0) close(out);
+    if (held >= 0) close(held);
   }
 
   // Reads what has arrived within `ms`. Without the pipe, what the terminal
@@ -183,14 +202,15 @@ class Keybytes : public ::testing::Test {
     }
   }
 
-  // Waits for the program to end; what it showed after the banner.
-  std::string ended() {
+  // Waits up to `ms` for the program to end; what it showed after the
+  // banner. A program that keeps showing items is given up on early.
+  std::string ended(int ms = 20000) {
     int status = 0;
     bool done = false;
-    for (long end = now_ms() + 20000; !done && now_ms() < end; pump(50))
+    for (long end = now_ms() + ms; !done && now_ms() < end && raw.size() < 65536; pump(50))
       done = waitpid(pid, &status, WNOHANG) == pid;
-    EXPECT_TRUE(done) << "still running";
-    if (!done) return raw;
+    EXPECT_TRUE(done) << "still running, " << raw.size() << " bytes shown";
+    if (!done) return raw.substr(0, 1000);
     pid = -1;
     EXPECT_EQ(exit_code(status), 0);
     // Its output is in the pipe by now; Wine's server may hold the pipe open
@@ -204,6 +224,7 @@ class Keybytes : public ::testing::Test {
   bool terminal = false;
   pid_t pid = -1;
   int master = -1, out = -1;
+  int held = -1;    // a descriptor the test keeps open while the program runs
   std::string raw;  // everything read so far
   size_t seen = 0;  // where in text() to look for the next item
 };
@@ -265,6 +286,74 @@ TEST_F(Keybytes, ShowsOnTheTerminal) {
   keys({{"a", "a"}, {"\033[A", "[0x1b][A"}, {"\033[15;2~", "[0x1b][15;2~"}, {"q", "q"}});
   EXPECT_EQ(ended(), "a\r\n[0x1b][A\r\n[0x1b][15;2~q\r\n");
   EXPECT_EQ(screen(raw).at(0), "cygwin/gnu key banger. Shows emitted characters for a keypress");
+}
+
+// The Windows name of a Linux file: Wine's drive Z: is the root.
+std::string windows_path(const char* file) {
+  char full[PATH_MAX];
+  std::string p = realpath(file, full) ? full : file;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return "Z:" + p;
+}
+
+// n items [0xffffffff], ten to a line.
+std::string ffs(int n) {
+  std::string s;
+  for (int i = 1; i <= n; ++i) s += i % 10 ? "[0xffffffff]" : "[0xffffffff]\r\n";
+  return s;
+}
+
+// With no console to read from, every read fails at once, and three failed
+// reads in a row end the program: it shows them and exits with status 0,
+// within a few seconds of its banner (Wine's own start and exit included).
+const std::string THREE_FAILED = "[0xffffffff][0xffffffff][0xffffffff]\r\n";
+
+TEST_F(Keybytes, InputFromNulEndsIt) {
+  // Windows' own NUL device, opened by cmd; cmd passes on the exit status.
+  ASSERT_NO_FATAL_FAILURE(launch({"cmd", "/c", "<NUL", windows_path(keybytes)}));
+  EXPECT_EQ(ended(5000), THREE_FAILED);
+}
+
+TEST_F(Keybytes, InputFromDevNullEndsIt) {
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(null, 0);
+  launch({keybytes}, false, null);
+  close(null);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(ended(5000), THREE_FAILED);
+}
+
+// A pipe is no console, even with keys in it and its writer still there:
+// none of its bytes is read, not even the q.
+TEST_F(Keybytes, InputFromAPipeEndsIt) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  held = fds[1];
+  ASSERT_EQ(write(held, "abq", 3), 3);
+  launch({keybytes}, false, fds[0]);
+  close(fds[0]);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(ended(5000), THREE_FAILED);
+}
+
+// In code page 1252 ÿ is the byte 0xFF, which the reader returns as -1, the
+// value of a failed read. Holding the key down gives many in a row, queued
+// at once and then one by one; they are keys, never failures, and q still
+// ends the program. cmd's chcp sets the console's input code page.
+TEST_F(Keybytes, HoldingYDiaeresisDoesNotEndIt) {
+  ASSERT_NO_FATAL_FAILURE(
+      launch({"cmd", "/c", "chcp", "1252", ">NUL", "&", windows_path(keybytes)}));
+  ASSERT_NO_FATAL_FAILURE(taken());
+  const std::string y = "\xc3\xbf";  // as the terminal sends it, in UTF-8
+  std::string burst;
+  for (int i = 0; i < 25; ++i) burst += y;
+  ASSERT_EQ(write(master, burst.data(), burst.size()), ssize_t(burst.size()));
+  size_t at = expect(ffs(25));
+  ASSERT_NE(at, std::string::npos) << raw;
+  seen = at + ffs(25).size();
+  for (int i = 0; i < 5; ++i) keys({{y.c_str(), "[0xffffffff]"}});
+  keys({{"q", "q"}});
+  EXPECT_EQ(ended(), ffs(30) + "q\r\n");
 }
 
 }  // namespace

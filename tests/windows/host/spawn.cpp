@@ -35,6 +35,19 @@ pid_t spawn_on_pty(char* const argv[], int out, int err, int* master) {
   return pid;
 }
 
+pid_t spawn_plain(char* const argv[], int in, int out, int err) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execvp(argv[0], argv);
+    _exit(127);
+  }
+  return pid;
+}
+
 int relay(int from[], const int to[], int n, int ms) {
   pollfd fds[8];
   if (n > 8) n = 8;

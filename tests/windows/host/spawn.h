@@ -11,6 +11,11 @@
 // Sets *master to the terminal's master side. Returns the pid, or -1.
 pid_t spawn_on_pty(char* const argv[], int out, int err, int* master);
 
+// Starts argv[0] (searched in PATH) in a session of its own with no
+// controlling terminal, standard input, output and error on `in`, `out` and
+// `err`. Returns the pid, or -1.
+pid_t spawn_plain(char* const argv[], int in, int out, int err);
+
 // Waits up to `ms` milliseconds for input on from[0..n-1] and moves what
 // arrives to to[i], or drops it where to[i] is -1. A descriptor that has
 // reached its end is set to -1 in `from` and no longer waited on. Returns
