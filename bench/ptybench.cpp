@@ -345,8 +345,21 @@ void take(term& t, const std::string& want, const char* what) {
 void start(term& t, kind k, const std::vector<std::string>& argv, int ms = 5000) {
   spawn(t, k, argv);
   std::string b = banner[k];
-  if (!readto(t, b.size(), ms)) die(argv[0] + " did not show its banner; got " + shown(t.out));
+  // At its first read keybytes asks the terminal which keyboard protocols it
+  // offers (with batched output, before the banner is flushed). This
+  // terminal answers as a legacy one (device attributes only), so keys are
+  // read the classic way and no time is spent waiting for an answer.
+  const std::string ask = "\x1b[?9001$p\x1b[?u\x1b[c";
+  bool asks = k == KEYBYTES || k == BATCHED;
+  if (!readto(t, b.size() + (asks ? ask.size() : 0), ms))
+    die(argv[0] + " did not show its banner; got " + shown(t.out));
+  if (asks) {
+    size_t at = t.out.find(ask);
+    if (at == std::string::npos) die(argv[0] + " did not ask; got " + shown(t.out));
+    t.out.erase(at, ask.size());
+  }
   take(t, b, "start-up");
+  if (asks) typebytes(t, "\x1b[?62c");
 }
 
 // Kills the program if it still runs and reaps it; keeps its peak RSS.
