@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/rawpty.h"
 #include "platform/emuconsole.h"
 
 namespace {
@@ -20,14 +21,10 @@ namespace {
 // the first record on the terminal side.
 void key_latency(benchmark::State& state, const char* bytes) {
   int master, tty;
-  if (openpty(&master, &tty, nullptr, nullptr, nullptr) != 0) {
+  if (!rawpty(master, tty)) {
     state.SkipWithError("openpty failed");
     return;
   }
-  termios raw;
-  tcgetattr(tty, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(tty, TCSANOW, &raw);
   static terminput t;
   t = terminput{tty, {}, {}, 0, 0, {}, 0, 0};
   size_t len = std::strlen(bytes);

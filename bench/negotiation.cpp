@@ -3,7 +3,7 @@
 // once (until its last answer), from the queries written to the protocol
 // turned on.
 //
-//   build/default/bench/negotiation
+//   build/bench/bench/negotiation
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/rawpty.h"
 #include "platform/emuconsole.h"
 
 namespace {
@@ -34,14 +35,10 @@ std::string drain(int master, const char* until, int ms) {
 
 void negotiation(benchmark::State& state, const char* answer) {
   int master, tty;
-  if (openpty(&master, &tty, nullptr, nullptr, nullptr) != 0) {
+  if (!rawpty(master, tty)) {
     state.SkipWithError("openpty failed");
     return;
   }
-  termios raw;
-  tcgetattr(tty, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(tty, TCSANOW, &raw);
   static terminput t;
   for (auto _ : state) {
     t = terminput{tty, {}, {}, 0, 0, {}, 0, 0};
