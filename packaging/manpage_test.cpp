@@ -117,18 +117,13 @@ TEST(ManPage, DisplayedLinesRenderAsTyped) {
   std::string cmd = std::string(GROFF) + " -t -man -Tutf8 -P-cbou " + MANPAGE;
   FILE* out = popen(cmd.c_str(), "r");
   ASSERT_NE(out, nullptr);
-  std::vector<std::string> lines(1);
-  for (int c; (c = std::fgetc(out)) != EOF;) {
-    if (c == '\n')
-      lines.emplace_back();
-    else
-      lines.back() += char(c);
+  std::vector<std::string> lines;
+  for (char buf[512]; std::fgets(buf, sizeof buf, out);) {
+    std::string l = buf;
+    l.erase(l.find_last_not_of(" \n") + 1);
+    lines.push_back(l.erase(0, l.find_first_not_of(' ')));
   }
   ASSERT_EQ(pclose(out), 0) << cmd;
-  for (std::string& l : lines) {
-    l.erase(0, l.find_first_not_of(' '));
-    l.erase(l.find_last_not_of(' ') + 1);
-  }
 
   auto at = lines.begin();
   for (const char* want : displayed) {
