@@ -119,6 +119,7 @@ restore() {
   rm -rf "$tmp"
 }
 trap restore EXIT
+trap 'exit 130' INT TERM HUP # through the EXIT trap
 
 paths=(--keybytes "$KB" --showkey "$SK" --floor "$FL")
 
