@@ -5,9 +5,9 @@
 # Installs what it needs with apt when missing. Run it as root: the timed
 # runs raise their priority and keep the CPUs from sleeping.
 #
-#   bench/run.sh           the full run, 1-2 minutes on a 2-core machine once
-#                          built, after a wait of at most QUIET_WAIT for a
-#                          quiet machine: writes bench/RESULTS.md
+#   bench/run.sh           the full run, about a minute on a 2-core machine
+#                          once built, after a wait of at most QUIET_WAIT for
+#                          a quiet machine: writes bench/RESULTS.md
 #   bench/run.sh --quick   every measurement, small sizes, no wait, under a
 #                          minute: writes build/bench/RESULTS.quick.md
 #
