@@ -257,13 +257,14 @@ std::string respond(screen& s, const std::string& typed, const std::string& emit
 // which weighs as nice 0 against other groups whatever the nice of the
 // processes in it. The group takes the process's own nice, so that the
 // priority bench/run.sh asks for holds against other work on the machine,
-// for the harness and every program alike. Needs root for a raised
-// priority; without autogroups there is nothing to do.
+// for the harness and every program alike. A new group starts at nice 0;
+// a raised priority needs root. Without autogroups there is nothing to do.
 void groupnice() {
-  int fd = open("/proc/self/autogroup", O_WRONLY | O_CLOEXEC);
+  int nice = getpriority(PRIO_PROCESS, 0);
+  int fd = nice ? open("/proc/self/autogroup", O_WRONLY | O_CLOEXEC) : -1;
   if (fd < 0) return;
-  std::string nice = std::to_string(getpriority(PRIO_PROCESS, 0));
-  if (write(fd, nice.data(), nice.size()) < 0) std::perror("ptybench: /proc/self/autogroup");
+  std::string n = std::to_string(nice);
+  if (write(fd, n.data(), n.size()) < 0) std::perror("ptybench: /proc/self/autogroup");
   close(fd);
 }
 
