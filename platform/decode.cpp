@@ -255,4 +255,13 @@ int decode(decoder& d, const uint8_t* bytes, int n, INPUT_RECORD* out, int room,
   return k;
 }
 
-int decode_flush(decoder& d, INPUT_RECORD* out) { return giveup(d, out); }
+int decode_flush(decoder& d, INPUT_RECORD* out) {
+  // ESC [ M with nothing after it is no mouse report (a terminal writes a
+  // report's bytes together) but st's Ctrl+Delete.
+  if (d.st == MOUSE && d.len == 3) {
+    DWORD alt = altof(d);
+    reset(d);
+    return press(*stkey('M', NOVAL), alt, out);
+  }
+  return giveup(d, out);
+}

@@ -118,7 +118,7 @@ const row function_rows[] = {
   {"\x1bOQ",   {VK_F2,  0, 0}},
   {"\x1bOR",   {VK_F3,  0, 0}},
   {"\x1bOS",   {VK_F4,  0, 0}},
-  {"\x1b[P",   {VK_F1,  0, 0}},
+  {"\x1b[1P",  {VK_F1,  0, 0}},
   {"\x1b[11~", {VK_F1,  0, 0}},
   {"\x1b[12~", {VK_F2,  0, 0}},
   {"\x1b[13~", {VK_F3,  0, 0}},
@@ -162,6 +162,18 @@ const row keypad_rows[] = {
   {"\x1bOy", {VK_NUMPAD9,  '9',  0}},
 };
 
+// st's editing keys in its normal keypad mode. A bare CSI M is Ctrl+Delete
+// only when the input pauses after it (here: the end of the input).
+const row st_rows[] = {
+  {"\x1b[P",  {VK_DELETE, 0, E}},
+  {"\x1b[2K", {VK_DELETE, 0, E | S}},
+  {"\x1b[M",  {VK_DELETE, 0, E | C}},
+  {"\x1b[L",  {VK_INSERT, 0, E | C}},
+  {"\x1b[2J", {VK_HOME,   0, E | S}},
+  {"\x1b[K",  {VK_END,    0, E | S}},
+  {"\x1b[J",  {VK_END,    0, E | C}},
+};
+
 // Keys whose modifiers the sequence itself names, and keys by character.
 const row modified_rows[] = {
   {"\x1b[Z",          {VK_TAB,    '\t', S}},
@@ -177,6 +189,7 @@ const row modified_rows[] = {
   {"\x1bO5A",         {VK_UP,     0,    E | C}},
   {"\x1bO2P",         {VK_F1,     0,    S}},
   {"\x1b[1;2R",       {VK_F3,     0,    S}},
+  {"\x1b[1;5P",       {VK_F1,     0,    C}},
   {"\x1b\x1b[A",      {VK_UP,     0,    E | A}},
   {"\x1b\x1b[[A",     {VK_F1,     0,    A}},
   {"\x1b[27;5;9~",    {VK_TAB,    0,    C}},
@@ -213,6 +226,7 @@ void check_rows(const row* rows, size_t n) {
 TEST(Decode, CursorAndEditingKeys) { check_rows(cursor_rows, std::size(cursor_rows)); }
 TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows)); }
 TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
+TEST(Decode, StEditingKeys) { check_rows(st_rows, std::size(st_rows)); }
 TEST(Decode, ModifiedKeysAndKeysByCharacter) {
   check_rows(modified_rows, std::size(modified_rows));
 }
@@ -862,6 +876,7 @@ std::vector<std::pair<std::string, keyproto>> corpus() {
   for (const row& r : cursor_rows) add(r.in);
   for (const row& r : function_rows) add(r.in);
   for (const row& r : keypad_rows) add(r.in);
+  for (const row& r : st_rows) add(r.in);
   for (const row& r : modified_rows) add(r.in);
   for (const row& r : escape_rows) add(r.in);
   for (const char* in : unknown_rows) add(in);
