@@ -238,6 +238,10 @@ constexpr stform stkeys[] = {
   {'J', -1, {0, VK_END,    0, E | C}},
 };
 
+// What ESC starts a string with: DCS, SOS, OSC, PM, APC. Terminals send
+// strings only as replies (colours, capabilities, clipboard).
+constexpr char stringstarts[] = "PX]^_";
+
 // The Linux console's F1-F5: ESC [ [ A to ESC [ [ E.
 constexpr keydef linuxfkeys[] = {
   {'A', VK_F1, 0, 0},

@@ -380,6 +380,11 @@ const row escape_rows[] = {
   {"\x1b" "a",     {'A',         'a',  A}},
   {"\x1b\r",       {VK_RETURN,   '\r', A}},
   {"\x1b\x03",     {'C',         0x03, C | A}},
+  {"\x1b]",        {VK_OEM_6,    ']',  A}},      // a string's start alone
+  {"\x1bP",        {'P',         'P',  S | A}},
+  {"\x1bX",        {'X',         'X',  S | A}},
+  {"\x1b^",        {'6',         '^',  S | A}},
+  {"\x1b_",        {VK_OEM_MINUS, '_', S | A}},
 };
 // clang-format on
 
@@ -432,6 +437,9 @@ const struct {
     {"\x1b[[\r", "\x1b[[", {VK_RETURN, '\r', 0}},
     {"\x1b[1;2\xc3\xa4", "\x1b[1;2", {VK_PACKET, 0xE4, 0}},
     {"\x1bO5\t", "\x1bO5", {VK_TAB, '\t', 0}},
+    {"\x1b]11;\x1b[A", "\x1b]11;", {VK_UP, 0, E}},  // strings cut short
+    {"\x1bP1$\r", "\x1bP1$", {VK_RETURN, '\r', 0}},
+    {"\x1b_G\x1b\x1b", "\x1b_G", {VK_ESCAPE, 0x1B, A}},
 };
 
 // Too long to be sequences.
@@ -537,6 +545,13 @@ const struct { const char* in; std::vector<ev> want; } notkey_rows[] = {
   {"\x1b[24;80R",      {}},
   {"\x1b[0n",          {}},
   {"\x1b[8;24;80t",    {}},
+  {"\x1b]11;rgb:0000/0000/0000\x1b\\", {}},  // strings: OSC, DCS, APC, PM, SOS
+  {"\x1b]10;rgb:ffff/ffff/ffff\x07", {}},
+  {"\x1bP1$r0m\x1b\\", {}},
+  {"\x1bP>|XTerm(379)\x1b\\", {}},
+  {"\x1b_Gi=1;OK\x1b\\", {}},
+  {"\x1b^\xc3\xa4\x07", {}},
+  {"\x1bX\x1b\\", {}},
 };
 // clang-format on
 
@@ -563,6 +578,20 @@ TEST(Decode, NotKeys) {
     }
     EXPECT_EQ(keys(in), (std::vector<key>{{'X', 'x', 0}}));
   }
+}
+
+// A string is dropped at any length; cut short by a pause, it is typed out
+// as far as it was held.
+TEST(Decode, LongStrings) {
+  std::string body;
+  while (body.size() < 3 * SEQMAX) body += "0123456789;";
+  for (const char* end : {"\x07", "\x1b\\"}) {
+    std::string in = "\x1b]52;c;" + body + end + "x";
+    SCOPED_TRACE(hex(in));
+    EXPECT_EQ(keys(in), (std::vector<key>{{'X', 'x', 0}}));
+  }
+  std::string in = "\x1bP" + body;
+  EXPECT_EQ(keys(in), typed(in.substr(0, SEQMAX)));
 }
 
 // ---- Keyboard protocols ----------------------------------------------------
