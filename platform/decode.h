@@ -77,7 +77,8 @@ struct decoder {
   uint8_t held;     // kitty: modifier keys held, a bit per vt::kittymods row
   parse_state st;
   bool alt;             // an ESC prefix: the next key is pressed with Alt
-  uint8_t need;         // UTF-8 or mouse-report bytes still to come
+  uint8_t need;         // UTF-8 or mouse-report bytes still to come; 1 when
+                        // a string's ESC is held
   uint8_t lo, hi;       // range of the next UTF-8 continuation byte
   uint32_t cp;          // UTF-8 code point so far
   uint8_t len;          // bytes in seq

@@ -548,7 +548,6 @@ const struct { const char* in; std::vector<ev> want; } notkey_rows[] = {
   {"\x1b]11;rgb:0000/0000/0000\x1b\\", {}},  // strings: OSC, DCS, APC, PM, SOS
   {"\x1b]10;rgb:ffff/ffff/ffff\x07", {}},
   {"\x1bP1$r0m\x1b\\", {}},
-  {"\x1bP>|XTerm(379)\x1b\\", {}},
   {"\x1b_Gi=1;OK\x1b\\", {}},
   {"\x1b^\xc3\xa4\x07", {}},
   {"\x1bX\x1b\\", {}},
