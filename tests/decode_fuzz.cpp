@@ -239,7 +239,7 @@ void check_roundtrip(keyproto proto, uint8_t pick, uint8_t how) {
                 (locks & 64 ? CAPSLOCK_ON : 0) | (locks & 128 ? NUMLOCK_ON : 0);
   char tail[16] = "";  // ; m [:3]
   if (m > 1 || release) std::snprintf(tail, sizeof tail, ";%d%s", m, release ? ":3" : "");
-  char in[48];
+  char in[64];
   WORD vk;
   int ch = 0;
   if (i < NFN) {
