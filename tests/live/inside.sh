@@ -14,6 +14,9 @@ probe() {
   printf '\e[?9001$p\e[?1$p\e[?66$p\e[?u\e[c'
   IFS= read -r -d c -t 10 reply && reply+=c
   stty "$saved"
+  # tmux answers none of the mode queries: it tells its pane's modes itself.
+  [[ $term == tmux ]] &&
+    reply+=$'\n'$(tmux display -p 'keypad #{keypad_flag}, cursor keys #{keypad_cursor_flag}, mouse #{mouse_any_flag}')
   printf '%s' "$reply" >"$1"
 }
 

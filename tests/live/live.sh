@@ -132,7 +132,7 @@ shift+F5          [0x1b][15;2~
 ctrl+shift+F8     [0x1b][19;6~
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
-ctrl+Return       [0x0a]   xterm=[0x0d] tmux=[0x0d]   # xterm sends CR
+ctrl+Return       [0x0a]   xterm=[0x0d] tmux=[0x0d]   # xterm (under tmux too) sends CR
 alt+Return        [0x1b][M xterm=skip tmux=skip             # xterm goes full screen
 Tab               [0x09]
 shift+Tab         [0x09]
@@ -229,7 +229,7 @@ s=$(shown)
 # The terminal answers the same before and after keybytes: nothing turned on,
 # keyboard flags as found, and nothing left in its input for the shell.
 before=$(<"$dir/before") after=$(<"$dir/after")
-[[ $before == *$'\e[?'*c ]] || fail "no device attributes answer: $(printf %q "$before")"
+[[ ${before%%$'\n'*} == *$'\e[?'*c ]] || fail "no device attributes answer: $(printf %q "$before")"
 [[ $after == "$before" ]] || fail "terminal state changed: before $(printf %q "$before"), after $(printf %q "$after")"
 raw=$(<"$log")
 if [[ $term == kitty ]]; then
@@ -240,6 +240,7 @@ else
 fi
 
 if ((fails)); then
+  echo "--- the terminal answered $(printf %q "$before") before and $(printf %q "$after") after"
   echo "--- raw output:"; cat -v "$log"; echo
   exit 1
 fi
