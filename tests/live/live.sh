@@ -192,8 +192,9 @@ termpid=$!
 if ! until_ok 60 shown >/dev/null; then
   echo "no banner from keybytes in $term"; cat -v "$log" "$dir/term.log"; exit 1
 fi
-wid=$(xdotool search --sync --onlyvisible --class "$class" | head -1)
-xdotool windowfocus --sync "$wid"
+# Keys go to the window with the focus (there is no window manager).
+wid=$(timeout 20 xdotool search --sync --onlyvisible --class "$class" | head -1)
+timeout 20 xdotool windowfocus --sync "$wid" || { echo "no $term window to type in"; exit 1; }
 xdotool mousemove --window "$wid" 20 20
 
 # Conditions polled by until_ok; each leaves what is shown in $s.
