@@ -258,11 +258,9 @@ void check_roundtrip(keyproto proto, uint8_t pick, uint8_t how) {
     ch = uchar(code, state);
     char key[16], text[16] = "";
     std::snprintf(key, sizeof key, "%d", code);
-    // kitty's shifted key goes with Shift, its text without Ctrl or Alt. Not
-    // with CapsLock as well: the decoder takes that shifted key for the
-    // character, upper case where the layout types lower case.
+    // kitty's shifted key goes with Shift, its text without Ctrl or Alt.
     if (alttext && u >= 4) {
-      if ((mods & 1) && !(locks & 64)) std::snprintf(key, sizeof key, "%d:%d", code, code - 0x20);
+      if (mods & 1) std::snprintf(key, sizeof key, "%d:%d", code, code - 0x20);
       if (!(mods & 6)) std::snprintf(text, sizeof text, ";%d", ch);
     }
     if (*text && !*tail) std::snprintf(tail, sizeof tail, ";1");

@@ -683,6 +683,8 @@ const protorow kitty_rows[] = {
   {"\x1b[97;65;65u",         {{true,  'A',        0x1E, 'A',  CAPS}}},
   {"\x1b[97;67u",            {{true,  'A',        0x1E, 'A',  A | CAPS}}},
   {"\x1b[97;66u",            {{true,  'A',        0x1E, 'a',  S | CAPS}}},
+  {"\x1b[98:66;68u",         {{true,  'B',        0x30, 'b',  S | A | CAPS}}},
+  {"\x1b[228;67u",           {{true,  VK_PACKET,  0,    0xC4, A | CAPS}}},
   {"\x1b[97;5u",             {{true,  'A',        0x1E, 0x01, C}}},
   {"\x1b[97;3u",             {{true,  'A',        0x1E, 'a',  A}}},
   {"\x1b[97;7u",             {{true,  'A',        0x1E, 0x01, C | A}}},
