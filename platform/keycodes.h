@@ -104,21 +104,20 @@ constexpr keydef punctkeys[] = {
 };
 
 // What Ctrl makes of a key's character, beyond letters (which give
-// 0x01-0x1A); `state` is the Shift the key needs. Other keys have none.
+// 0x01-0x1A, with or without Shift); `state` is the Shift the key needs.
+// Other keys, and these with the other Shift, have none: the US layout
+// has a Ctrl+Shift character only for 2, 6 and -.
 constexpr keydef ctrlchars[] = {
   {0x1B, VK_OEM_4,     0x1B, 0},
   {0x1C, VK_OEM_5,     0x1C, 0},
   {0x1D, VK_OEM_6,     0x1D, 0},
+  {0x0A, VK_RETURN,    0x0A, 0},
+  {0x7F, VK_BACK,      0x7F, 0},
+  {0x20, VK_SPACE,     0x20, 0},
+  {0x1B, VK_ESCAPE,    0x1B, 0},
   {0x00, '2',          0x00, S},
   {0x1E, '6',          0x1E, S},
   {0x1F, VK_OEM_MINUS, 0x1F, S},
-};
-// Keys whose Ctrl character does not depend on Shift.
-constexpr keydef ctrlchars_any[] = {
-  {0x0A, VK_RETURN, 0x0A, 0},
-  {0x7F, VK_BACK,   0x7F, 0},
-  {0x20, VK_SPACE,  0x20, 0},
-  {0x1B, VK_ESCAPE, 0x1B, 0},
 };
 
 // CSI finals that name a key: CSI X, CSI 1 ; m X.

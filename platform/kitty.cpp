@@ -47,17 +47,31 @@ DWORD kittystate(decoder& d, int32_t bits, int own, bool up) {
   return state;
 }
 
-// The character a key with a character of its own gives, as the US layout
-// has it: Shift and CapsLock pick the case of letters, Shift the upper
-// character of other keys.
-uint8_t layoutchar(int32_t code, DWORD state) {
-  uint8_t b = static_cast<uint8_t>(code);
-  if ((b | 0x20) >= 'a' && (b | 0x20) <= 'z') {
-    bool upper = ((state & SHIFT_PRESSED) != 0) != ((state & CAPSLOCK_ON) != 0);
-    return static_cast<uint8_t>(upper ? b & ~0x20 : b | 0x20);
-  }
+// A Windows-1252 letter in upper or lower case; any other byte as it is.
+uint8_t withcase(uint8_t c, bool upper) {
+  static constexpr uint8_t pairs[][2] = {{0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E}, {0x9F, 0xFF}};
+  for (const auto& p : pairs)
+    if (c == p[0] || c == p[1]) return p[upper ? 0 : 1];
+  bool letter = ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') ||
+                (c >= 0xC0 && c != 0xD7 && c != 0xDF && c != 0xF7 && c != 0xFF);
+  if (!letter) return c;
+  return static_cast<uint8_t>(upper ? c & ~0x20 : c | 0x20);
+}
+
+// The character a key types when the report has no text: a key of the US
+// layout as that layout has it, any other key as its code. Shift gives the
+// key's shifted character (the report's shifted key, if any). CapsLock
+// inverts Shift for letters, so with both a letter is its code: the
+// shifted key, reported for Shift alone, would be upper case.
+uint8_t keytext(int32_t code, int32_t shifted, DWORD state) {
+  uint8_t b = code < 0x80 ? static_cast<uint8_t>(code) : to_cp1252(static_cast<uint32_t>(code));
+  bool letter = withcase(b, true) != withcase(b, false);
+  bool shift = ((state & SHIFT_PRESSED) != 0) != (letter && (state & CAPSLOCK_ON));
+  if (shift && shifted > 0) return to_cp1252(static_cast<uint32_t>(shifted));
+  if (letter) return withcase(b, shift);
+  if (code >= 0x80) return b;
   keydef k = bytekey(b);
-  if (state & SHIFT_PRESSED)
+  if (shift)
     for (const keydef& s : vt::punctkeys)
       if (s.vk == k.vk && s.state == SHIFT_PRESSED) return static_cast<uint8_t>(s.code);
   return k.ch;
@@ -91,7 +105,8 @@ int kittykey(decoder& d, const csiparams& p, uint8_t f, INPUT_RECORD* out) {
   WORD vk = 0, scan = 0;
   uint8_t ch = 0;
   DWORD enhanced = 0;
-  bool usetext = false;  // the report's text or shifted key is the character
+  bool usetext = false;  // the report's text is the character
+  bool bykey = false;    // else the character is keytext's
   int own = -1, pad = -1;
   if (f == 'u') {
     if (p.n == 0 || code > 0x10FFFF) return -1;
@@ -117,8 +132,9 @@ int kittykey(decoder& d, const csiparams& p, uint8_t f, INPUT_RECORD* out) {
       keydef k = codekey(code ? code : text);
       vk = k.vk;
       scan = scan_of(vk);
-      ch = code > 0 && code < 0x80 ? 0 : k.ch;  // ASCII: by the layout, below
+      ch = k.ch;
       usetext = true;
+      bykey = code > 0;
     }
   } else if (p.n > 2 || (p.n > 0 && p.nsub[0] != 1)) {
     return -1;
@@ -155,10 +171,8 @@ int kittykey(decoder& d, const csiparams& p, uint8_t f, INPUT_RECORD* out) {
     scan = k.scan;
   } else if (usetext && !(state & CTRL) && text > 0) {
     ch = to_cp1252(static_cast<uint32_t>(text));
-  } else if (usetext && !(state & CTRL) && shifted > 0 && (state & SHIFT_PRESSED)) {
-    ch = to_cp1252(static_cast<uint32_t>(shifted));
-  } else if (usetext && code > 0 && code < 0x80) {
-    ch = layoutchar(code, state);
+  } else if (bykey) {
+    ch = keytext(code, shifted, state);
   }
   ch = keychar({0, vk, ch, 0}, state);  // Ctrl's character, or none
   int n = 0;

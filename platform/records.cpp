@@ -72,8 +72,6 @@ keydef codekey(int32_t code) {
 uint8_t keychar(const keydef& k, DWORD state) {
   if (!(state & CTRL)) return k.ch;
   if (k.vk >= 'A' && k.vk <= 'Z') return static_cast<uint8_t>(k.vk - 0x40);
-  for (const keydef& c : vt::ctrlchars_any)
-    if (c.vk == k.vk) return c.ch;
   for (const keydef& c : vt::ctrlchars)
     if (c.vk == k.vk && (state & SHIFT_PRESSED) == c.state) return c.ch;
   return 0;
