@@ -1,7 +1,7 @@
 #include "platform/emuconsole.h"
 
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -48,6 +48,27 @@ long long nowms() {
 int msleft(long long end) {
   long long left = end - nowms();
   return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Whether `fd` can be waited on: select() takes no descriptor beyond
+// FD_SETSIZE, and writing past an fd_set would corrupt memory.
+bool waitable(int fd) { return fd >= 0 && fd < FD_SETSIZE; }
+
+// Waits up to `ms` milliseconds (forever when negative) for input on `fd`:
+// 1 when there is some (or the terminal has hung up, which the read then
+// tells), 0 when the time ran out, -1 on failure, with errno EINTR when a
+// signal came. select(), not poll(): macOS's poll() does not support
+// devices and returns at once on a terminal. Async-signal-safe.
+int waitin(int fd, int ms) {
+  if (!waitable(fd)) {
+    errno = EINVAL;
+    return -1;
+  }
+  fd_set in;
+  FD_ZERO(&in);
+  FD_SET(fd, &in);
+  timeval tv = {ms / 1000, ms % 1000 * 1000};
+  return select(fd + 1, &in, nullptr, nullptr, ms < 0 ? nullptr : &tv);
 }
 
 bool writeall(int fd, command c) {
@@ -108,8 +129,7 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
     // waits ESC_WAIT_MS for the rest and then counts as typed; otherwise
     // wait for input.
     bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
-    pollfd p = {t.fd, POLLIN, 0};
-    int ready = poll(&p, 1, unfinished ? ESC_WAIT_MS : -1);
+    int ready = waitin(t.fd, unfinished ? ESC_WAIT_MS : -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return 0;
@@ -127,7 +147,7 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
 
 void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
   *on = PROTO_LEGACY;
-  if (!writeall(t.fd, cmd(ASK))) return;
+  if (!waitable(t.fd) || !writeall(t.fd, cmd(ASK))) return;
   t.dec.replies = 0;
   long long end = nowms() + ASK_WAIT_MS;
   for (;;) {
@@ -139,8 +159,7 @@ void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
     if (answered && !decode_pending(t.dec)) break;
     // After the last answer only a key typed meanwhile can be unfinished:
     // it gets the lone-ESC wait of legacy input, as it was typed in it.
-    pollfd p = {t.fd, POLLIN, 0};
-    int ready = poll(&p, 1, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
+    int ready = waitin(t.fd, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0 && answered) settle(t);
     if (ready <= 0 || readin(t) < 0) break;
@@ -175,8 +194,7 @@ void term_restore(int fd, int proto) {
     uint8_t buf[64];
     long long end = nowms() + DRAIN_WAIT_MS;
     while (!(d.replies & SEEN_DA1)) {
-      pollfd p = {fd, POLLIN, 0};
-      int ready = poll(&p, 1, msleft(end));
+      int ready = waitin(fd, msleft(end));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) break;
       ssize_t got = read(fd, buf, sizeof buf);
