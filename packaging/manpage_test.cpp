@@ -1,8 +1,13 @@
 // The manual's KEY MAP table read back from the roff source and compared
-// cell by cell with keytable, so the page and the program cannot drift.
+// cell by cell with keytable, so the page and the program cannot drift; and
+// every line the page displays (commands, example output) rendered by groff
+// and compared with what a user types or sees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -70,6 +75,63 @@ TEST(ManPage, KeyMapRowsMatchKeytableInOrder) {
         << r[0] << ": page row " << i + 1 << " is not table row " << i + 1;
     for (int c = 0; c < NCOLS; ++c)
       EXPECT_EQ(unroff(r[2 + c]), keytable[i].val[c]) << r[0] << ", column " << rows[0][2 + c];
+  }
+}
+
+// The lines of the page's displays (.nf to .fi), exactly as they must read on
+// screen, in page order. A roff escape that prints something else (\e prints
+// a backslash, so '\e[<u' shows as '\[<u') makes the rendered line differ.
+const char* const displayed[] = {
+    R"(stty sane)",
+    R"(printf '\e[<u')",
+    R"(printf '\e[?9001l')",
+    R"(printf '\e[<u' > /dev/pts/3)",
+    R"($ keybytes)",
+    R"(cygwin/gnu key banger. Shows emitted characters for a keypress)",
+    R"(Press a key. Quit with q, Q or ctrl-c.)",
+    R"(a)",
+    R"([0x1b][A)",
+    R"([0x1b][15;2~)",
+    R"([0x0d]q)",
+    R"([0x1b]x[0x03])",
+    R"([0x1b]q)",
+};
+
+TEST(ManPage, DisplayedLinesRenderAsTyped) {
+  if (!*GROFF) GTEST_SKIP() << "no groff to render the page with";
+  // Source lines inside displays, requests and comments aside: the table
+  // must list every one, so a new command cannot go unchecked.
+  std::ifstream src(MANPAGE);
+  size_t shown = 0;
+  bool in = false;
+  for (std::string line; std::getline(src, line);) {
+    if (line == ".nf" || line == ".fi")
+      in = line == ".nf";
+    else if (in && line.rfind(".", 0) != 0)
+      ++shown;
+  }
+  EXPECT_EQ(shown, std::size(displayed)) << "display lines in the page vs. the table";
+
+  // Rendered as man renders it for a UTF-8 terminal, without bold or
+  // underline, each line trimmed.
+  std::string cmd = std::string(GROFF) + " -t -man -Tutf8 -P-cbou " + MANPAGE;
+  FILE* out = popen(cmd.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::vector<std::string> lines;
+  for (char buf[512]; std::fgets(buf, sizeof buf, out);) {
+    std::string l = buf;
+    l.erase(l.find_last_not_of(" \n") + 1);
+    lines.push_back(l.erase(0, l.find_first_not_of(' ')));
+  }
+  ASSERT_EQ(pclose(out), 0) << cmd;
+
+  auto at = lines.begin();
+  for (const char* want : displayed) {
+    auto found = std::find(at, lines.end(), want);
+    if (found == lines.end())
+      ADD_FAILURE() << "the page does not show, on a line of its own and in order: " << want;
+    else
+      at = found + 1;
   }
 }
 

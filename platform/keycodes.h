@@ -1,6 +1,6 @@
 // What terminal input means on a US keyboard layout: which key, with which
 // character and modifiers, each byte and escape sequence stands for. Data
-// only; the decoder (platform/decode.cpp) reads it.
+// only; the decoder (platform/decode.cpp and its pieces) reads it.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,112 @@
+// What complete legacy sequences mean: CSI sequences (keys, and replies to
+// queries, which are no keys), SS3 keys and the Linux console's F1-F5.
+#include "platform/decodeparts.h"
+
+namespace vt {
+
+namespace {
+
+// What a reply to the keyboard queries tells: SEEN_ bits.
+uint8_t replybits(const csiparams& p, uint8_t f) {
+  if (p.priv != '?') return 0;
+  if (f == 'c') return SEEN_DA1;  // however many attributes: xterm lists a dozen
+  if (p.bad) return 0;
+  if (f == 'u') return p.n == 1 && arg(p, 0) != NOVAL ? SEEN_KITTY : 0;
+  if (f != 'y' || p.n != 2 || arg(p, 0) != 9001) return 0;
+  switch (arg(p, 1)) {  // DECRQM: 1 set, 2 reset, 3 always set, 4 always reset
+    case 1:
+    case 3:
+      return SEEN_W32ON;
+    case 2:
+      return SEEN_W32;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Records for a complete control sequence with final `f`; -1 when it means
+// nothing known.
+int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
+  const csiparams& p = d.p;
+  DWORD alt = altof(d);
+  // Replies and win32 reports never come with Alt: an ESC before one was
+  // the Escape key.
+  for (const keydef& r : vt::replies)
+    if (r.code == f && r.vk == p.priv && r.ch == p.inter) {
+      d.replies |= replybits(p, f);
+      return alt ? press(vt::c0keys[ESC], 0, out) : 0;
+    }
+  if (p.bad) return -1;
+  if (f == '_') {
+    int esc = alt ? press(vt::c0keys[ESC], 0, out) : 0;
+    int n = win32key(d, p, out + esc);
+    return n < 0 ? -1 : esc + n;
+  }
+  if (d.proto == PROTO_KITTY) {
+    int n = kittykey(d, p, f, out);
+    if (n >= 0) return n;
+  }
+  if (p.priv == '<' && !p.inter && (f == 'M' || f == 'm') && p.n == 3 && plain(p, 3)) {
+    out[0] = mouserec(arg(p, 0), arg(p, 1), arg(p, 2), f == 'm');  // SGR mouse
+    return 1;
+  }
+  if (p.priv || p.inter || !plain(p, 3)) return -1;
+  int32_t a0 = arg(p, 0), a1 = arg(p, 1);
+
+  if ((f == 'I' || f == 'O') && p.n == 0) {
+    out[0] = focusrec(f == 'I');
+    return 1;
+  }
+  if (f == 'M' && p.n == 3) {  // urxvt mouse
+    out[0] = mouserec(a0 - 32, a1, arg(p, 2), (a0 & 3) == 3);
+    return 1;
+  }
+  if (f == 'u' && p.n >= 1 && p.n <= 2 && a0 >= 0)
+    return press(codekey(a0), modparam(a1) | alt, out);
+  if (const keydef* fin = find(vt::tildefinals, f)) {
+    if (f == '~' && p.n == 3 && a0 == 27 && arg(p, 2) >= 0)  // modifyOtherKeys
+      return press(codekey(arg(p, 2)), modparam(a1) | alt, out);
+    const keydef* k = p.n <= 2 ? find(vt::tildekeys, a0) : nullptr;
+    if (!k) return -1;
+    return press(*k, fin->state | modparam(a1) | alt, out);
+  }
+  if (f == 'h' && p.n == 1 && a0 == 4)
+    return press(*find(vt::tildekeys, 2), alt, out);  // st Insert
+  if (f == 'R' && a0 > 1) return 0;                   // a cursor position report
+  const keydef* k = find(vt::csikeys, f);
+  if (!k || p.n > 2 || (a0 != NOVAL && a0 != 1)) return -1;
+  return press(*k, modparam(a1) | alt, out);
+}
+
+int ss3(decoder& d, uint8_t b, INPUT_RECORD* out) {
+  if (b < 0x20 || b > 0x7E || !push(d, b)) return restart(d, b, out);
+  csiparams& p = d.p;
+  if (b >= 0x30 && b <= 0x3F) {
+    param(p, b, d.len == 3);
+    return 0;
+  }
+  if (b < 0x30) {
+    p.bad = true;
+    return 0;
+  }
+  // ESC O X, or with a modifier: ESC O m X, ESC O 1 ; m X.
+  int32_t m = p.n == 2 && (arg(p, 0) == NOVAL || arg(p, 0) == 1) ? arg(p, 1)
+              : p.n == 1                                         ? arg(p, 0)
+                                                                 : NOVAL;
+  const keydef* k = find(vt::ss3keys, b);
+  if (!k || p.bad || p.priv || !plain(p, 2) || (p.n && m == NOVAL)) return typeout(d, out);
+  DWORD alt = altof(d);
+  reset(d);
+  return press(*k, modparam(m) | alt, out);
+}
+
+int linuxfn(decoder& d, uint8_t b, INPUT_RECORD* out) {
+  const keydef* k = find(vt::linuxfkeys, b);
+  if (!k) return restart(d, b, out);
+  DWORD alt = altof(d);
+  reset(d);
+  return press(*k, alt, out);
+}
+
+}  // namespace vt
