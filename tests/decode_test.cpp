@@ -155,11 +155,27 @@ const row keypad_rows[] = {
   {"\x1bOk", {VK_ADD,      '+',  0}},
   {"\x1bOm", {VK_SUBTRACT, '-',  0}},
   {"\x1bOo", {VK_DIVIDE,   '/',  E}},
-  {"\x1bOn", {VK_DECIMAL,  '.',  0}},
-  {"\x1bOp", {VK_NUMPAD0,  '0',  0}},
-  {"\x1bOq", {VK_NUMPAD1,  '1',  0}},
-  {"\x1bOu", {VK_NUMPAD5,  '5',  0}},
-  {"\x1bOy", {VK_NUMPAD9,  '9',  0}},
+  // With modifiers (xterm, VTE, tmux), in either form.
+  {"\x1bO2j",   {VK_MULTIPLY, '*',  S}},
+  {"\x1bO5j",   {VK_MULTIPLY, 0,    C}},
+  {"\x1bO1;2j", {VK_MULTIPLY, '*',  S}},
+  {"\x1bO2M",   {VK_RETURN,   '\r', E | S}},
+  {"\x1bO5M",   {VK_RETURN,   0x0A, E | C}},
+  {"\x1bO6k",   {VK_ADD,      0,    S | C}},
+  {"\x1bO2o",   {VK_DIVIDE,   '/',  E | S}},
+  // rxvt's digits and '.', which it sends with NumLock off: the keys they
+  // are then, not enhanced as the grey block's are.
+  {"\x1bOp", {VK_INSERT, 0, 0}},
+  {"\x1bOq", {VK_END,    0, 0}},
+  {"\x1bOr", {VK_DOWN,   0, 0}},
+  {"\x1bOs", {VK_NEXT,   0, 0}},
+  {"\x1bOt", {VK_LEFT,   0, 0}},
+  {"\x1bOu", {VK_CLEAR,  0, 0}},
+  {"\x1bOv", {VK_RIGHT,  0, 0}},
+  {"\x1bOw", {VK_HOME,   0, 0}},
+  {"\x1bOx", {VK_UP,     0, 0}},
+  {"\x1bOy", {VK_PRIOR,  0, 0}},
+  {"\x1bOn", {VK_DELETE, 0, 0}},
 };
 
 // Keys whose modifiers the sequence itself names, and keys by character.
@@ -826,7 +842,13 @@ const struct { const char* in; uint8_t seen; } reply_rows[] = {
   {"\x1b[?9001;3$y",                         SEEN_W32ON},
   {"\x1b[?9001;4$y",                         0},  // permanently reset
   {"\x1b[?9001$y",                           0},
-  {"\x1b[?1;2$y",                            0},  // another mode
+  {"\x1b[?66;1$y",                           SEEN_KPAM},
+  {"\x1b[?66;3$y",                           SEEN_KPAM},
+  {"\x1b[?66;2$y",                           0},  // normal keypad
+  {"\x1b[?66;0$y",                           0},
+  {"\x1b[?1;1$y",                            SEEN_DECCKM},
+  {"\x1b[?1;2$y",                            0},  // normal cursor keys
+  {"\x1b[?25;1$y",                           0},  // another mode
 };
 // clang-format on
 
@@ -845,8 +867,9 @@ TEST(Decode, RepliesToTheKeyboardQueries) {
   // All of them in one read, as a terminal answers.
   decoder d{};
   INPUT_RECORD step[STEPRECS];
-  for (unsigned char b : std::string("\x1b[?9001;2$y\x1b[?0u\x1b[?62;c")) decode_byte(d, b, step);
-  EXPECT_EQ(d.replies, SEEN_W32 | SEEN_KITTY | SEEN_DA1);
+  for (unsigned char b : std::string("\x1b[?9001;2$y\x1b[?0u\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c"))
+    decode_byte(d, b, step);
+  EXPECT_EQ(d.replies, SEEN_W32 | SEEN_KITTY | SEEN_KPAM | SEEN_DECCKM | SEEN_DA1);
   // A reply is never typed with Alt: an ESC before it was the Escape key.
   EXPECT_EQ(keys("\x1b\x1b[?62;c"), (std::vector<key>{{VK_ESCAPE, 0x1B, 0}}));
 }
