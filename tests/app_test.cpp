@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "tests/ptyrun.h"
 
@@ -19,8 +23,12 @@ const char BANNER[] =
     "cygwin/gnu key banger. Shows emitted characters for a keypress\n"
     "Press a key. Quit with q, Q or ctrl-c.\n";
 
-// The keyboard queries, written at the first read.
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+// The keyboard and keypad queries, written at the first read.
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+// Legacy input: application keypad and cursor keys after the queries, and
+// normal mode at the end where the terminal did not say how it was.
+const char PADON[] = "\x1b[?1h\x1b=";
+const char PADOFF[] = "\x1b[?1l\x1b>";
 
 class Keybytes : public ::testing::Test {
  protected:
@@ -39,15 +47,18 @@ class Keybytes : public ::testing::Test {
     }
   }
 
-  // What was shown after the banner and the queries (which this terminal
-  // leaves unanswered), once the program has ended with 0.
+  // What was shown after the banner, the queries (which this terminal
+  // leaves unanswered) and the keypad mode, once the program has ended with
+  // 0 and put the keypad back.
   std::string ended() {
     int status = ptywait(p, 2000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ptydrain(p, 200);
-    std::string after = p.out.substr(sizeof BANNER - 1);
-    EXPECT_EQ(after.rfind(ASKED, 0), 0u) << after;
-    return after.substr(after.rfind(ASKED, 0) == 0 ? sizeof ASKED - 1 : 0);
+    std::string after = p.out.substr(sizeof BANNER - 1), head = std::string(ASKED) + PADON;
+    EXPECT_EQ(after.rfind(head, 0), 0u) << after;
+    size_t tail = after.size() - std::min(after.size(), sizeof PADOFF - 1);
+    EXPECT_EQ(after.substr(tail), PADOFF);
+    return after.rfind(head, 0) == 0 ? after.substr(head.size(), tail - head.size()) : after;
   }
 
   ptyrun p;
@@ -57,6 +68,26 @@ TEST_F(Keybytes, WorkedExample) {
   keys(
       {{"a", "a"}, {"\033[A", "[0x1b][A"}, {"\033[15;2~", "[15;2~"}, {"\r", "[0x0d]"}, {"q", "q"}});
   EXPECT_EQ(ended(), "a\r\n[0x1b][A\r\n[0x1b][15;2~\r\n[0x0d]q\r\n");
+}
+
+// The application keypad's forms reach the key map's keypad rows: * Enter
+// - + / (the key map has no row for /), Shift+* and Ctrl+Enter; rxvt's
+// NumLock-off 0, 5 and . are Insert, Clear and Delete.
+TEST_F(Keybytes, ApplicationKeypadKeys) {
+  keys({{"\033Oj", "[0j"},
+        {"\033OM", "[M"},
+        {"\033Om", "[0m"},
+        {"\033Ok", "[0k"},
+        {"\033Oo", "/"},
+        {"\033O2j", "[0j"},
+        {"\033O5M", "[M"},
+        {"\033Op", "[2~"},
+        {"\033Ou", "[E"},
+        {"\033On", "[3~"},
+        {"q", "q"}});
+  EXPECT_EQ(ended(),
+            "[0x1b][0j\r\n[0x1b][M\r\n[0x1b][0m\r\n[0x1b][0k/\r\n[0x1b][0j\r\n[0x1b][M\r\n"
+            "[0x1b][2~\r\n[0x1b][E\r\n[0x1b][3~q\r\n");
 }
 
 TEST_F(Keybytes, TenItemsToALine) {
@@ -171,6 +202,7 @@ TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
 }
 
 TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {
+  ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
   kill(p.pid, SIGQUIT);
   int status = ptywait(p, 2000);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGQUIT) << status;
@@ -204,6 +236,65 @@ TEST_F(Keybytes, HangupEndsItPromptly) {
   p.master = -1;
   int status = ptywait(p, 1000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The keypad and cursor keys go back to the modes the terminal reported
+// (normal mode where it reported none), however keybytes ends: q, a fatal
+// signal, or a console that fails with the terminal still there (standard
+// input open for writing only: every read fails, and nothing is answered).
+TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
+  enum { QUIT, SIGNAL, FAILING };
+  // clang-format off
+  const struct {
+    int exit;
+    const char* answer;
+    const char* restored;
+  } rows[] = {
+    {QUIT,    "\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c", "\x1b[?1h\x1b="},
+    {QUIT,    "\x1b[?66;1$y\x1b[?1;2$y\x1b[?62;c", "\x1b[?1l\x1b="},
+    {QUIT,    "\x1b[?66;2$y\x1b[?1;1$y\x1b[?62;c", "\x1b[?1h\x1b>"},
+    {QUIT,    "\x1b[?62;c",                       PADOFF},
+    {SIGNAL,  "\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c", "\x1b[?1h\x1b="},
+    {SIGNAL,  "\x1b[?62;c",                       PADOFF},
+    {FAILING, "x",                                PADOFF},
+  };
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(::testing::PrintToString(r.answer) + " exit " + std::to_string(r.exit));
+    ptyrun p;
+    std::string shown;
+    if (r.exit == FAILING) {
+      int tty;
+      ASSERT_EQ(openpty(&p.master, &tty, nullptr, nullptr, nullptr), 0);
+      int wronly = open(ptsname(p.master), O_WRONLY | O_NOCTTY);
+      ASSERT_GE(wronly, 0);
+      std::thread terminal([&] {  // once set up, input to read, which fails
+        if (ptyexpect(p, PADON)) ptytype(p, r.answer);
+      });
+      int status = runwith(KEYBYTES, wronly, shown, 3000);
+      terminal.join();
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(shown, std::string(BANNER) + "[0xffffffff][0xffffffff][0xffffffff]\r\n");
+      close(wronly);
+      close(tty);
+    } else {
+      ASSERT_TRUE(ptystart(p, KEYBYTES, cooked()));
+      ASSERT_TRUE(ptyexpect(p, ASKED)) << p.out;
+      ptytype(p, r.answer);
+      ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
+      if (r.exit == QUIT)
+        ptytype(p, "q");
+      else
+        kill(p.pid, SIGQUIT);
+      EXPECT_NE(ptywait(p, 2000), -1);
+    }
+    ptydrain(p, 200);
+    shown = p.out.substr(std::min(p.out.size(), p.out.find(ASKED)));
+    EXPECT_EQ(shown.rfind(std::string(ASKED) + PADON, 0), 0u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), strlen(r.restored))), r.restored)
+        << ::testing::PrintToString(shown);
+    ptystop(p);
+  }
 }
 
 // keybytes on a terminal that offers a keyboard protocol: the test answers

@@ -312,7 +312,8 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
 
 // ---- Keyboard protocols ----------------------------------------------------
 
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+const char PADON[] = "\x1b[?1h\x1b=";  // application keypad and cursor keys
 
 // The key-down records of keys other than Shift, Ctrl and Alt until the Z
 // key, which the test types last.
@@ -330,34 +331,51 @@ std::vector<key> keys_until_z(terminput& t) {
 }
 
 // The terminal answers the queries (or not); what is turned on, and what
-// the program then decodes.
+// the program then decodes. Legacy input gets application keypad and cursor
+// keys, except where the caller says not (the Linux console); `set` also
+// tells how the terminal reported them.
 TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
+  constexpr int PAD = SET_KEYPAD;
   // clang-format off
   const struct {
     const char* name;
     const char* answer;
+    bool padmode;
     const char* turnon;  // written after the queries
-    keyproto decodes, enabled;
+    keyproto decodes;
+    int set;
   } rows[] = {
-    {"kitty only",       "\x1b[?0u\x1b[?62;c",                  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",            "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
-    {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",    "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
-    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"attributes only",  "\x1b[?62;c",                          "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"xterm",            "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",    "",            PROTO_WIN32,  PROTO_LEGACY},
+    {"kitty only",       "\x1b[?66;2$y\x1b[?1;2$y\x1b[?0u\x1b[?62;c",
+                                                         true,  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",    true,  "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",
+                                                         true,  "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",    true,  PADON,         PROTO_LEGACY, PAD},
+    {"attributes only",  "\x1b[?62;c",                  true,  PADON,         PROTO_LEGACY, PAD},
+    {"xterm",            "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                         true,  PADON,         PROTO_LEGACY, PAD},
+    {"xterm in application mode",
+                         "\x1b[?9001;0$y\x1b[?66;1$y\x1b[?1;1$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                         true,  PADON,         PROTO_LEGACY,
+                                                                     PAD | HAD_KEYPAD | HAD_CURSOR},
+    {"keypad only",      "\x1b[?66;1$y\x1b[?1;0$y\x1b[?62;c",
+                                                         true,  PADON,         PROTO_LEGACY, PAD | HAD_KEYPAD},
+    {"Linux console",    "\x1b[?6c",                    false, "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",
+                                                         true,  "",            PROTO_WIN32,  PROTO_LEGACY},
     {"kitty, win32 off for good",
-                         "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",    "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"silent",           "",                                    "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?62;c",
-                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
+                         "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",
+                                                         true,  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"silent",           "",                             true,  PADON,         PROTO_LEGACY, PAD},
+    {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?66;9$y\x1b[?62;c",
+                                                         true,  PADON,         PROTO_LEGACY, PAD},
   };
   // clang-format on
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     pty p;
     terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    t.padmode = r.padmode;
     p.type(r.answer);
     volatile sig_atomic_t on = -1;
     auto t0 = clk::now();
@@ -365,7 +383,7 @@ TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
     EXPECT_LT(seconds_since(t0), 1.0);
     EXPECT_EQ(p.written(), std::string(ASKED) + r.turnon);
     EXPECT_EQ(t.dec.proto, r.decodes);
-    EXPECT_EQ(on, r.enabled);
+    EXPECT_EQ(on, r.set);
     // The answers never become keys.
     p.type("z");
     EXPECT_EQ(keys_until_z(t), std::vector<key>{});
@@ -398,9 +416,9 @@ TEST(Negotiation, SlowAnswerIsTooLate) {
   volatile sig_atomic_t on;
   term_negotiate(t, &on);
   terminal.join();
-  EXPECT_EQ(on, PROTO_LEGACY);
+  EXPECT_EQ(on, SET_KEYPAD);
   EXPECT_EQ(t.dec.proto, PROTO_LEGACY);
-  EXPECT_EQ(p.written(), ASKED);
+  EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
   p.type("z");
   EXPECT_EQ(keys_until_z(t), std::vector<key>{});
 }
@@ -415,8 +433,8 @@ TEST(Negotiation, JunkAnswerEndsTheWait) {
   auto t0 = clk::now();
   term_negotiate(t, &on);
   EXPECT_LT(seconds_since(t0), 1.0);
-  EXPECT_EQ(on, PROTO_LEGACY);
-  EXPECT_EQ(p.written(), ASKED);
+  EXPECT_EQ(on, SET_KEYPAD);
+  EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
   p.type("z");
   std::vector<key> got = keys_until_z(t);
   ASSERT_GE(got.size(), 2u);
@@ -465,27 +483,33 @@ TEST(Negotiation, NoLoneEscWaitUnderAProtocol) {
   }
 }
 
-// Turning the protocol off: the off command and a device attributes query;
-// what the terminal sent before its answer is read and dropped.
-TEST(Restore, TurnsOffAndDrains) {
+// Putting back what was set: the keypad and cursor keys as found, the
+// protocol off with a device attributes query; what the terminal sent
+// before its answer is read and dropped.
+TEST(Restore, PutsBackAndDrains) {
   const struct {
-    keyproto proto;
-    const char* off;
-    const char* late;
+    int set;
+    const char* written;
+    const char* late;  // sent before the answer; null: no query, nothing to drain
   } rows[] = {
       {PROTO_KITTY, "\x1b[<u\x1b[c", "\x1b[113;1:3u\x1b[57441;2:3u"},
       {PROTO_WIN32, "\x1b[?9001l\x1b[c", "\x1b[81;16;113;0;0;1_"},
+      {SET_KEYPAD, "\x1b[?1l\x1b>", nullptr},
+      {SET_KEYPAD | HAD_KEYPAD, "\x1b[?1l\x1b=", nullptr},
+      {SET_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b>", nullptr},
+      {SET_KEYPAD | HAD_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b=", nullptr},
+      {HAD_KEYPAD | HAD_CURSOR, "", nullptr},  // found, but never set
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.off);
+    SCOPED_TRACE(r.written);
     pty p;
-    p.type(std::string(r.late) + "\x1b[?62;c");
+    if (r.late) p.type(std::string(r.late) + "\x1b[?62;c");
     errno = EDOM;
     auto t0 = clk::now();
-    term_restore(p.tty, r.proto);
+    term_restore(p.tty, r.set);
     EXPECT_LT(seconds_since(t0), 1.0);
     EXPECT_EQ(errno, EDOM);
-    EXPECT_EQ(p.written(), r.off);
+    EXPECT_EQ(p.written(), r.written);
     EXPECT_FALSE(p.unread());
   }
 }
