@@ -30,6 +30,10 @@ const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
 const char PADON[] = "\x1b[?1h\x1b=";
 const char PADOFF[] = "\x1b[?1l\x1b>";
 
+// keybytes runs with the terminal type xterm whatever the environment says,
+// since on the Linux console's it leaves the keypad alone.
+const int xterm = setenv("TERM", "xterm", 1);
+
 class Keybytes : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -293,6 +297,28 @@ TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
     EXPECT_EQ(shown.rfind(std::string(ASKED) + PADON, 0), 0u) << ::testing::PrintToString(shown);
     EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), strlen(r.restored))), r.restored)
         << ::testing::PrintToString(shown);
+    ptystop(p);
+  }
+}
+
+// On the Linux console (TERM linux, or linux-*) the keypad keeps its mode:
+// in application mode it would send its NumLock-off forms whatever NumLock
+// says, the digits too.
+TEST(KeybytesKeypad, LeftAloneOnTheLinuxConsole) {
+  for (const char* term : {"linux", "linux-16color"}) {
+    SCOPED_TRACE(term);
+    setenv("TERM", term, 1);
+    ptyrun p;
+    bool started = ptystart(p, KEYBYTES, cooked());
+    setenv("TERM", "xterm", 1);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(ptyexpect(p, ASKED)) << p.out;
+    ptytype(p, "\x1b[?6c");
+    ptytype(p, "q");
+    EXPECT_NE(ptywait(p, 2000), -1);
+    ptydrain(p, 200);
+    EXPECT_EQ(p.out.substr(std::min(p.out.size(), p.out.find(ASKED))),
+              std::string(ASKED) + "q\r\n");
     ptystop(p);
   }
 }
