@@ -157,24 +157,13 @@ const row keypad_rows[] = {
   {"\x1bOo", {VK_DIVIDE,   '/',  E}},
   // With modifiers (xterm, VTE, tmux), in either form.
   {"\x1bO2j",   {VK_MULTIPLY, '*',  S}},
-  {"\x1bO5j",   {VK_MULTIPLY, 0,    C}},
   {"\x1bO1;2j", {VK_MULTIPLY, '*',  S}},
-  {"\x1bO2M",   {VK_RETURN,   '\r', E | S}},
   {"\x1bO5M",   {VK_RETURN,   0x0A, E | C}},
-  {"\x1bO6k",   {VK_ADD,      0,    S | C}},
-  {"\x1bO2o",   {VK_DIVIDE,   '/',  E | S}},
   // rxvt's digits and '.', which it sends with NumLock off: the keys they
   // are then, not enhanced as the grey block's are.
   {"\x1bOp", {VK_INSERT, 0, 0}},
-  {"\x1bOq", {VK_END,    0, 0}},
-  {"\x1bOr", {VK_DOWN,   0, 0}},
-  {"\x1bOs", {VK_NEXT,   0, 0}},
-  {"\x1bOt", {VK_LEFT,   0, 0}},
   {"\x1bOu", {VK_CLEAR,  0, 0}},
-  {"\x1bOv", {VK_RIGHT,  0, 0}},
-  {"\x1bOw", {VK_HOME,   0, 0}},
   {"\x1bOx", {VK_UP,     0, 0}},
-  {"\x1bOy", {VK_PRIOR,  0, 0}},
   {"\x1bOn", {VK_DELETE, 0, 0}},
 };
 

@@ -332,50 +332,41 @@ std::vector<key> keys_until_z(terminput& t) {
 
 // The terminal answers the queries (or not); what is turned on, and what
 // the program then decodes. Legacy input gets application keypad and cursor
-// keys, except where the caller says not (the Linux console); `set` also
-// tells how the terminal reported them.
+// keys; `set` also tells how the terminal reported them.
 TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
   constexpr int PAD = SET_KEYPAD;
   // clang-format off
   const struct {
     const char* name;
     const char* answer;
-    bool padmode;
     const char* turnon;  // written after the queries
     keyproto decodes;
     int set;
   } rows[] = {
     {"kitty only",       "\x1b[?66;2$y\x1b[?1;2$y\x1b[?0u\x1b[?62;c",
-                                                         true,  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",    true,  "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
-    {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",
-                                                         true,  "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
-    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",    true,  PADON,         PROTO_LEGACY, PAD},
-    {"attributes only",  "\x1b[?62;c",                  true,  PADON,         PROTO_LEGACY, PAD},
+                                                                "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",            "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",    "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            PADON,         PROTO_LEGACY, PAD},
+    {"attributes only",  "\x1b[?62;c",                          PADON,         PROTO_LEGACY, PAD},
     {"xterm",            "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                         true,  PADON,         PROTO_LEGACY, PAD},
+                                                                PADON,         PROTO_LEGACY, PAD},
     {"xterm in application mode",
                          "\x1b[?9001;0$y\x1b[?66;1$y\x1b[?1;1$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                         true,  PADON,         PROTO_LEGACY,
-                                                                     PAD | HAD_KEYPAD | HAD_CURSOR},
-    {"keypad only",      "\x1b[?66;1$y\x1b[?1;0$y\x1b[?62;c",
-                                                         true,  PADON,         PROTO_LEGACY, PAD | HAD_KEYPAD},
-    {"Linux console",    "\x1b[?6c",                    false, "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",
-                                                         true,  "",            PROTO_WIN32,  PROTO_LEGACY},
+                                                                PADON,         PROTO_LEGACY,
+                                                                          PAD | HAD_KEYPAD | HAD_CURSOR},
+    {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",    "",            PROTO_WIN32,  PROTO_LEGACY},
     {"kitty, win32 off for good",
-                         "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",
-                                                         true,  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"silent",           "",                             true,  PADON,         PROTO_LEGACY, PAD},
+                         "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",    "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"silent",           "",                                    PADON,         PROTO_LEGACY, PAD},
     {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?66;9$y\x1b[?62;c",
-                                                         true,  PADON,         PROTO_LEGACY, PAD},
+                                                                PADON,         PROTO_LEGACY, PAD},
   };
   // clang-format on
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     pty p;
     terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
-    t.padmode = r.padmode;
     p.type(r.answer);
     volatile sig_atomic_t on = -1;
     auto t0 = clk::now();
@@ -495,7 +486,6 @@ TEST(Restore, PutsBackAndDrains) {
       {PROTO_KITTY, "\x1b[<u\x1b[c", "\x1b[113;1:3u\x1b[57441;2:3u"},
       {PROTO_WIN32, "\x1b[?9001l\x1b[c", "\x1b[81;16;113;0;0;1_"},
       {SET_KEYPAD, "\x1b[?1l\x1b>", nullptr},
-      {SET_KEYPAD | HAD_KEYPAD, "\x1b[?1l\x1b=", nullptr},
       {SET_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b>", nullptr},
       {SET_KEYPAD | HAD_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b=", nullptr},
       {HAD_KEYPAD | HAD_CURSOR, "", nullptr},  // found, but never set
