@@ -4,6 +4,7 @@
 #include "platform/decode.h"
 
 #include <climits>
+#include <cstring>
 
 #include "platform/decodeparts.h"
 
@@ -189,6 +190,11 @@ int escape(decoder& d, uint8_t b, INPUT_RECORD* out) {
     push(d, b);
     return 0;
   }
+  if (b && std::strchr(vt::stringstarts, b)) {
+    d.st = STRING;
+    push(d, b);
+    return 0;
+  }
   reset(d);
   if (b < 0x80) return press(bytekey(b), LEFT_ALT_PRESSED, out);
   return utf8start(d, b, true, out);
@@ -222,6 +228,36 @@ int csi(decoder& d, uint8_t b, INPUT_RECORD* out) {
   return n;
 }
 
+// A string's end: no key, and an ESC before it was the Escape key.
+int endstring(decoder& d, INPUT_RECORD* out) {
+  bool alt = d.alt;
+  reset(d);
+  return alt ? press(vt::c0keys[ESC], 0, out) : 0;
+}
+
+// A byte of a string. Those beyond SEQMAX pass without being held: a whole
+// string is dropped at any length, and one cut short is typed out as far
+// as it was held.
+int strbody(decoder& d, uint8_t b, INPUT_RECORD* out) {
+  if (b == 0x07) return endstring(d, out);  // BEL
+  if (b == ESC) {
+    d.st = STRESC;
+    d.need = push(d, b);  // whether the ESC is held
+    return 0;
+  }
+  if (b < 0x20) return restart(d, b, out);  // no reply holds other controls
+  push(d, b);
+  return 0;
+}
+
+int stresc(decoder& d, uint8_t b, INPUT_RECORD* out) {
+  if (b == '\\') return endstring(d, out);  // ST
+  // The ESC starts something else: the string was cut short before it.
+  if (d.need) --d.len;
+  int n = restart(d, ESC, out);
+  return n + decode_byte(d, b, out + n);
+}
+
 }  // namespace
 
 }  // namespace vt
@@ -244,6 +280,10 @@ int decode_byte(decoder& d, uint8_t b, INPUT_RECORD* out) {
       return mouse(d, b, out);
     case UTF8:
       return utf8(d, b, out);
+    case STRING:
+      return strbody(d, b, out);
+    case STRESC:
+      return stresc(d, b, out);
   }
   return 0;
 }
@@ -255,4 +295,13 @@ int decode(decoder& d, const uint8_t* bytes, int n, INPUT_RECORD* out, int room,
   return k;
 }
 
-int decode_flush(decoder& d, INPUT_RECORD* out) { return giveup(d, out); }
+int decode_flush(decoder& d, INPUT_RECORD* out) {
+  // ESC [ M with nothing after it is no mouse report (a terminal writes a
+  // report's bytes together) but st's Ctrl+Delete.
+  if (d.st == MOUSE && d.len == 3) {
+    DWORD alt = altof(d);
+    reset(d);
+    return press(*stkey('M', NOVAL), alt, out);
+  }
+  return giveup(d, out);
+}

@@ -5,6 +5,8 @@
 // struct. Bytes may be fed in any chunks; a sequence or a UTF-8 character
 // split across chunks is joined. A pending sequence holds at most SEQMAX
 // bytes; a longer or malformed one is given up (typed out as received).
+// Strings (OSC, DCS and the like) are replies, never keys: a whole one is
+// dropped at any length, only its first SEQMAX bytes ever held.
 //
 // Legacy input yields whole key presses (down, up, modifier keys around).
 // Under a keyboard protocol the terminal reports each press, repeat and
@@ -41,6 +43,8 @@ enum parse_state : uint8_t {
   LINUXFN,  // after ESC [ [ : the Linux console's F1-F5 letter
   MOUSE,    // after ESC [ M : the three bytes of a legacy mouse report
   UTF8,     // inside a multi-byte UTF-8 character
+  STRING,   // inside a string (OSC, DCS, SOS, PM, APC), up to BEL or ST
+  STRESC,   // after ESC inside a string: ST if a backslash follows
 };
 
 // The parsed parameters of a control sequence.
@@ -75,7 +79,8 @@ struct decoder {
   uint8_t held;     // kitty: modifier keys held, a bit per vt::kittymods row
   parse_state st;
   bool alt;             // an ESC prefix: the next key is pressed with Alt
-  uint8_t need;         // UTF-8 or mouse-report bytes still to come
+  uint8_t need;         // UTF-8 or mouse-report bytes still to come; 1 when
+                        // a string's ESC is held
   uint8_t lo, hi;       // range of the next UTF-8 continuation byte
   uint32_t cp;          // UTF-8 code point so far
   uint8_t len;          // bytes in seq
@@ -95,8 +100,8 @@ int decode_byte(decoder& d, uint8_t byte, INPUT_RECORD* out);
 inline bool decode_pending(const decoder& d) { return d.st != GROUND; }
 
 // The input has paused: settles what is pending as typed (ESC alone is the
-// Escape key, ESC [ or ESC O alone is Alt with that key, anything longer is
-// typed out). Writes at most STEPRECS records.
+// Escape key, ESC and one of [ O ] P X ^ _ alone is Alt with that key,
+// anything longer is typed out). Writes at most STEPRECS records.
 int decode_flush(decoder& d, INPUT_RECORD* out);
 
 // The records of one key press: modifier keys down (Shift, Alt, Ctrl, each

@@ -67,6 +67,8 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out);
 // legacy.cpp: a byte after ESC O, and after ESC [ [.
 int ss3(decoder& d, uint8_t b, INPUT_RECORD* out);
 int linuxfn(decoder& d, uint8_t b, INPUT_RECORD* out);
+// legacy.cpp: st's key for CSI `param` `f` (NOVAL: no parameter), or null.
+const keydef* stkey(uint8_t f, int32_t param);
 // kitty.cpp: a kitty report; -1 when it is none.
 int kittykey(decoder& d, const csiparams& p, uint8_t f, INPUT_RECORD* out);
 // win32.cpp: a win32-input-mode report; -1 when it is none.

@@ -131,7 +131,7 @@ constexpr keydef csikeys[] = {
   {'F', VK_END,   0,    E},
   {'E', VK_CLEAR, 0,    0},      // keypad 5, NumLock off (xterm)
   {'G', VK_CLEAR, 0,    0},      // keypad 5, NumLock off (Linux console)
-  {'P', VK_F1,    0,    0},
+  {'P', VK_F1,    0,    0},      // CSI 1 ; m P (bare CSI P: st's Delete)
   {'Q', VK_F2,    0,    0},
   {'R', VK_F3,    0,    0},
   {'S', VK_F4,    0,    0},
@@ -217,6 +217,30 @@ constexpr keydef tildefinals[] = {
   {'^', 0, 0, C},
   {'@', 0, 0, C | S},
 };
+
+// st's own forms of the editing keys (in its normal keypad mode): a final
+// with at most one parameter, -1 when there is none. st drops Alt and other
+// modifiers it has no form for, so each form is one key. Its Ctrl+Delete,
+// a bare CSI M, is told from a mouse report by nothing following it.
+struct stform {
+  uint8_t final;
+  int32_t param;
+  keydef key;
+};
+constexpr stform stkeys[] = {
+  {'P', -1, {0, VK_DELETE, 0, E}},
+  {'K',  2, {0, VK_DELETE, 0, E | S}},
+  {'M', -1, {0, VK_DELETE, 0, E | C}},
+  {'h',  4, {0, VK_INSERT, 0, E}},
+  {'L', -1, {0, VK_INSERT, 0, E | C}},
+  {'J',  2, {0, VK_HOME,   0, E | S}},
+  {'K', -1, {0, VK_END,    0, E | S}},
+  {'J', -1, {0, VK_END,    0, E | C}},
+};
+
+// What ESC starts a string with: DCS, SOS, OSC, PM, APC. Terminals send
+// strings only as replies (colours, capabilities, clipboard).
+constexpr char stringstarts[] = "PX]^_";
 
 // The Linux console's F1-F5: ESC [ [ A to ESC [ [ E.
 constexpr keydef linuxfkeys[] = {

@@ -26,6 +26,14 @@ uint8_t replybits(const csiparams& p, uint8_t f) {
 
 }  // namespace
 
+static_assert(NOVAL == -1, "stkeys write an omitted parameter as -1");
+
+const keydef* stkey(uint8_t f, int32_t param) {
+  for (const stform& k : vt::stkeys)
+    if (k.final == f && k.param == param) return &k.key;
+  return nullptr;
+}
+
 // Records for a complete control sequence with final `f`; -1 when it means
 // nothing known.
 int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
@@ -72,9 +80,8 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
     if (!k) return -1;
     return press(*k, fin->state | modparam(a1) | alt, out);
   }
-  if (f == 'h' && p.n == 1 && a0 == 4)
-    return press(*find(vt::tildekeys, 2), alt, out);  // st Insert
-  if (f == 'R' && a0 > 1) return 0;                   // a cursor position report
+  if (const keydef* k = p.n <= 1 ? stkey(f, a0) : nullptr) return press(*k, alt, out);
+  if (f == 'R' && a0 > 1) return 0;  // a cursor position report
   const keydef* k = find(vt::csikeys, f);
   if (!k || p.n > 2 || (a0 != NOVAL && a0 != 1)) return -1;
   return press(*k, modparam(a1) | alt, out);

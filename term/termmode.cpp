@@ -82,7 +82,13 @@ void termraw() {
   tmp1.c_iflag &= ~(IGNBRK | BRKINT);
   tcsetattr(fd, TCSAFLUSH, &tmp1);
   dispose(SIG_IGN);
+  // SA_RESTART: a write to a stalled terminal that a handled signal
+  // interrupts goes on afterwards instead of failing with EINTR, which
+  // would lose its bytes, since stdio drops what a failed write held.
+  // Interrupted after a partial transfer, a write returns the count and
+  // stdio writes the rest with a new write, which restarts the same way.
   struct sigaction sa = {};
+  sa.sa_flags = SA_RESTART;
   sa.sa_handler = restore;
   sa.sa_mask = fatalset();
   for (int i = 0; i < NFATAL; ++i) {

@@ -6,11 +6,13 @@
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -195,6 +197,60 @@ TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
   keys({{"\r", "[0x0d]"}, {"q", "q"}});
   // The keypad mode is set again too, since the shell may have reset it.
   EXPECT_EQ(ended(), std::string(PADON) + "[0x0d]q\r\n");
+}
+
+// Whether `pid` sits in a write to standard output that cannot go on.
+bool blockedwriting(pid_t pid) {
+  char path[64], buf[128] = {};
+  std::snprintf(path, sizeof path, "/proc/%d/syscall", int(pid));
+  FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  bool got = std::fgets(buf, sizeof buf, f) != nullptr;
+  std::fclose(f);
+  long nr = -1;
+  unsigned long fd = 0;
+  return got && std::sscanf(buf, "%ld %lx", &nr, &fd) == 2 && nr == SYS_write && fd == 1;
+}
+
+// Whether a SIGCONT sent to `pid` is still waiting to be taken.
+bool contpending(pid_t pid) {
+  char path[64], line[128];
+  std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
+  FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  unsigned long long set = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "ShdPnd: %llx", &set) == 1) break;
+  std::fclose(f);
+  return set & (1ULL << (SIGCONT - 1));
+}
+
+// Polls `cond` until it holds, for up to five seconds.
+template <class F>
+bool waitfor(F cond) {
+  for (int i = 0; i < 1000; ++i, usleep(5000))
+    if (cond()) return true;
+  return false;
+}
+
+// A continue signal while the terminal takes no output (its reader has
+// stalled) interrupts the write in progress; every item is shown all the
+// same once the terminal reads again.
+TEST_F(Keybytes, NoItemLostToSignalsWhileOutputIsBlocked) {
+  std::string typed;
+  for (int i = 0; i < 3000; ++i) typed += "\x1b[A";
+  ptytype(p, typed + "q");
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(waitfor([&] { return blockedwriting(p.pid); })) << "signal " << i;
+    kill(p.pid, SIGCONT);
+    ASSERT_TRUE(waitfor([&] { return !contpending(p.pid); })) << "signal " << i;
+  }
+  ASSERT_TRUE(ptyexpect(p, "[0x1b][Aq\r\n", 10000));
+  std::string shown = ended(), want;
+  for (int i = 0; i < 3000; ++i) want += i ? "\r\n[0x1b][A" : "[0x1b][A";
+  size_t items = 0;
+  for (size_t at = 0; (at = shown.find("[0x1b][A", at)) != std::string::npos; ++at) ++items;
+  EXPECT_TRUE(shown == want + "q\r\n") << items << " of 3000 items shown";
 }
 
 TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {

@@ -118,7 +118,7 @@ const row function_rows[] = {
   {"\x1bOQ",   {VK_F2,  0, 0}},
   {"\x1bOR",   {VK_F3,  0, 0}},
   {"\x1bOS",   {VK_F4,  0, 0}},
-  {"\x1b[P",   {VK_F1,  0, 0}},
+  {"\x1b[1P",  {VK_F1,  0, 0}},
   {"\x1b[11~", {VK_F1,  0, 0}},
   {"\x1b[12~", {VK_F2,  0, 0}},
   {"\x1b[13~", {VK_F3,  0, 0}},
@@ -167,6 +167,18 @@ const row keypad_rows[] = {
   {"\x1bOn", {VK_DELETE, 0, 0}},
 };
 
+// st's editing keys in its normal keypad mode. A bare CSI M is Ctrl+Delete
+// only when the input pauses after it (here: the end of the input).
+const row st_rows[] = {
+  {"\x1b[P",  {VK_DELETE, 0, E}},
+  {"\x1b[2K", {VK_DELETE, 0, E | S}},
+  {"\x1b[M",  {VK_DELETE, 0, E | C}},
+  {"\x1b[L",  {VK_INSERT, 0, E | C}},
+  {"\x1b[2J", {VK_HOME,   0, E | S}},
+  {"\x1b[K",  {VK_END,    0, E | S}},
+  {"\x1b[J",  {VK_END,    0, E | C}},
+};
+
 // Keys whose modifiers the sequence itself names, and keys by character.
 const row modified_rows[] = {
   {"\x1b[Z",          {VK_TAB,    '\t', S}},
@@ -182,6 +194,7 @@ const row modified_rows[] = {
   {"\x1bO5A",         {VK_UP,     0,    E | C}},
   {"\x1bO2P",         {VK_F1,     0,    S}},
   {"\x1b[1;2R",       {VK_F3,     0,    S}},
+  {"\x1b[1;5P",       {VK_F1,     0,    C}},
   {"\x1b\x1b[A",      {VK_UP,     0,    E | A}},
   {"\x1b\x1b[[A",     {VK_F1,     0,    A}},
   {"\x1b[27;5;9~",    {VK_TAB,    0,    C}},
@@ -218,6 +231,7 @@ void check_rows(const row* rows, size_t n) {
 TEST(Decode, CursorAndEditingKeys) { check_rows(cursor_rows, std::size(cursor_rows)); }
 TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows)); }
 TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
+TEST(Decode, StEditingKeys) { check_rows(st_rows, std::size(st_rows)); }
 TEST(Decode, ModifiedKeysAndKeysByCharacter) {
   check_rows(modified_rows, std::size(modified_rows));
 }
@@ -371,6 +385,11 @@ const row escape_rows[] = {
   {"\x1b" "a",     {'A',         'a',  A}},
   {"\x1b\r",       {VK_RETURN,   '\r', A}},
   {"\x1b\x03",     {'C',         0x03, C | A}},
+  {"\x1b]",        {VK_OEM_6,    ']',  A}},      // a string's start alone
+  {"\x1bP",        {'P',         'P',  S | A}},
+  {"\x1bX",        {'X',         'X',  S | A}},
+  {"\x1b^",        {'6',         '^',  S | A}},
+  {"\x1b_",        {VK_OEM_MINUS, '_', S | A}},
 };
 // clang-format on
 
@@ -423,6 +442,9 @@ const struct {
     {"\x1b[[\r", "\x1b[[", {VK_RETURN, '\r', 0}},
     {"\x1b[1;2\xc3\xa4", "\x1b[1;2", {VK_PACKET, 0xE4, 0}},
     {"\x1bO5\t", "\x1bO5", {VK_TAB, '\t', 0}},
+    {"\x1b]11;\x1b[A", "\x1b]11;", {VK_UP, 0, E}},  // strings cut short
+    {"\x1bP1$\r", "\x1bP1$", {VK_RETURN, '\r', 0}},
+    {"\x1b_G\x1b\x1b", "\x1b_G", {VK_ESCAPE, 0x1B, A}},
 };
 
 // Too long to be sequences.
@@ -528,6 +550,12 @@ const struct { const char* in; std::vector<ev> want; } notkey_rows[] = {
   {"\x1b[24;80R",      {}},
   {"\x1b[0n",          {}},
   {"\x1b[8;24;80t",    {}},
+  {"\x1b]11;rgb:0000/0000/0000\x1b\\", {}},  // strings: OSC, DCS, APC, PM, SOS
+  {"\x1b]10;rgb:ffff/ffff/ffff\x07", {}},
+  {"\x1bP1$r0m\x1b\\", {}},
+  {"\x1b_Gi=1;OK\x1b\\", {}},
+  {"\x1b^\xc3\xa4\x07", {}},
+  {"\x1bX\x1b\\", {}},
 };
 // clang-format on
 
@@ -554,6 +582,20 @@ TEST(Decode, NotKeys) {
     }
     EXPECT_EQ(keys(in), (std::vector<key>{{'X', 'x', 0}}));
   }
+}
+
+// A string is dropped at any length; cut short by a pause, it is typed out
+// as far as it was held.
+TEST(Decode, LongStrings) {
+  std::string body;
+  while (body.size() < 3 * SEQMAX) body += "0123456789;";
+  for (const char* end : {"\x07", "\x1b\\"}) {
+    std::string in = "\x1b]52;c;" + body + end + "x";
+    SCOPED_TRACE(hex(in));
+    EXPECT_EQ(keys(in), (std::vector<key>{{'X', 'x', 0}}));
+  }
+  std::string in = "\x1bP" + body;
+  EXPECT_EQ(keys(in), typed(in.substr(0, SEQMAX)));
 }
 
 // ---- Keyboard protocols ----------------------------------------------------
@@ -874,6 +916,7 @@ std::vector<std::pair<std::string, keyproto>> corpus() {
   for (const row& r : cursor_rows) add(r.in);
   for (const row& r : function_rows) add(r.in);
   for (const row& r : keypad_rows) add(r.in);
+  for (const row& r : st_rows) add(r.in);
   for (const row& r : modified_rows) add(r.in);
   for (const row& r : escape_rows) add(r.in);
   for (const char* in : unknown_rows) add(in);
