@@ -140,15 +140,6 @@ int readin(terminput& t) {
 
 void undo() { term_restore(STDIN_FILENO, enabled); }
 
-// Back from a stop: a shell's line editor may have put the keypad back in
-// normal mode meanwhile (zsh does, with terminfo's keypad_local).
-void redo() {
-  if (!(enabled & SET_KEYPAD)) return;
-  int saved = errno;
-  writeall(STDIN_FILENO, padon);
-  errno = saved;
-}
-
 // The Linux console's own terminal types: linux, linux-16color, ...
 bool linuxconsole(const char* term) {
   return term && std::strncmp(term, "linux", 5) == 0 && (term[5] == '\0' || term[5] == '-');
@@ -282,7 +273,6 @@ BOOL ReadConsoleInputA(HANDLE h, INPUT_RECORD* buf, DWORD len, DWORD* count) {
     if (isatty(con.fd)) {
       con.padmode = !linuxconsole(std::getenv("TERM"));
       termonrestore(undo);
-      termonresume(redo);
       term_negotiate(con, &enabled);
     }
   }

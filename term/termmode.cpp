@@ -50,16 +50,9 @@ void restore(int sig) {
   raise(sig);
 }
 
-// Run after a stop, once raw mode is back.
-void (*volatile onresume)();
-
 // Back from a stop (kill -TSTP, then fg): the shell has put its own
 // attributes on the terminal meanwhile, so raw mode is applied again.
-void reraw(int) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &tmp1);
-  void (*fn)() = onresume;
-  if (fn) fn();
-}
+void reraw(int) { tcsetattr(STDIN_FILENO, TCSANOW, &tmp1); }
 
 bool atdefault(const struct sigaction& sa) {
   return !(sa.sa_flags & SA_SIGINFO) && sa.sa_handler == SIG_DFL;
@@ -114,5 +107,3 @@ void termcanon() {
 }
 
 void termonrestore(void (*fn)()) { onrestore = fn; }
-
-void termonresume(void (*fn)()) { onresume = fn; }

@@ -18,8 +18,3 @@ void termcanon();
 // the terminal sends meanwhile is neither echoed nor left for the next
 // program. `fn` must be async-signal-safe. A later call replaces `fn`.
 void termonrestore(void (*fn)());
-
-// Has `fn` run each time the process continues after a stop, once raw mode
-// is applied again: the shell may have changed the terminal's modes
-// meanwhile. `fn` must be async-signal-safe. A later call replaces `fn`.
-void termonresume(void (*fn)());
