@@ -1,15 +1,15 @@
 // keybytes with its output gathered into one write per read instead of one
 // write per shown item: the same program, linked with two symbols wrapped.
 // Standard output gets a full buffer, and the buffer is flushed whenever the
-// emulated console is about to wait for input (its poll), the only place the
+// emulated console is about to wait for input (its select), the only place the
 // program blocks. Built to measure that change side by side; the shipped
 // program keeps its unbuffered output.
-#include <poll.h>
+#include <sys/select.h>
 
 #include <cstdio>
 
 extern "C" {
-int __real_poll(pollfd* fds, nfds_t n, int timeout);
+int __real_select(int n, fd_set* in, fd_set* out, fd_set* err, timeval* timeout);
 
 // settermout(), a C++ function, by its mangled name.
 void __wrap__Z10settermoutv() {
@@ -17,8 +17,8 @@ void __wrap__Z10settermoutv() {
   std::setvbuf(stdout, buf, _IOFBF, sizeof buf);
 }
 
-int __wrap_poll(pollfd* fds, nfds_t n, int timeout) {
+int __wrap_select(int n, fd_set* in, fd_set* out, fd_set* err, timeval* timeout) {
   std::fflush(stdout);
-  return __real_poll(fds, n, timeout);
+  return __real_select(n, in, out, err, timeout);
 }
 }

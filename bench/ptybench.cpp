@@ -364,8 +364,10 @@ void start(term& t, kind k, const std::vector<std::string>& argv, int ms = 5000)
   // At its first read keybytes asks the terminal which keyboard protocols it
   // offers (with batched output, before the banner is flushed). This
   // terminal answers as a legacy one (device attributes only), so keys are
-  // read the classic way and no time is spent waiting for an answer.
-  const std::string ask = "\x1b[?9001$p\x1b[?u\x1b[c";
+  // read the classic way and no time is spent waiting for an answer; the
+  // keypad goes into application mode then.
+  const std::string ask = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+  const std::string padon = "\x1b[?1h\x1b=";
   bool asks = k == KEYBYTES || k == BATCHED;
   if (!readto(t, b.size() + (asks ? ask.size() : 0), ms))
     die(argv[0] + " did not show its banner; got " + shown(t.out));
@@ -375,7 +377,10 @@ void start(term& t, kind k, const std::vector<std::string>& argv, int ms = 5000)
     t.out.erase(at, ask.size());
   }
   take(t, b, "start-up");
-  if (asks) typebytes(t, "\x1b[?62c");
+  if (!asks) return;
+  typebytes(t, "\x1b[?62c");
+  if (!readto(t, padon.size(), ms)) die(argv[0] + " did not set the keypad; got " + shown(t.out));
+  take(t, padon, "the device attributes");
 }
 
 // Kills the program if it still runs and reaps it; keeps its peak RSS.

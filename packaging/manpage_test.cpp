@@ -85,6 +85,7 @@ const char* const displayed[] = {
     R"(stty sane)",
     R"(printf '\e[<u')",
     R"(printf '\e[?9001l')",
+    R"(printf '\e[?1l\e>')",
     R"(printf '\e[<u' > /dev/pts/3)",
     R"($ keybytes)",
     R"(cygwin/gnu key banger. Shows emitted characters for a keypress)",

@@ -65,10 +65,12 @@ enum keyproto : uint8_t {
 };
 
 // Replies to the keyboard queries, as bits of decoder::replies.
-constexpr uint8_t SEEN_DA1 = 1;    // primary device attributes: the last reply
-constexpr uint8_t SEEN_KITTY = 2;  // the kitty protocol's flags
-constexpr uint8_t SEEN_W32 = 4;    // win32-input-mode known, and off
-constexpr uint8_t SEEN_W32ON = 8;  // win32-input-mode already on
+constexpr uint8_t SEEN_DA1 = 1;      // primary device attributes: the last reply
+constexpr uint8_t SEEN_KITTY = 2;    // the kitty protocol's flags
+constexpr uint8_t SEEN_W32 = 4;      // win32-input-mode known, and off
+constexpr uint8_t SEEN_W32ON = 8;    // win32-input-mode already on
+constexpr uint8_t SEEN_KPAM = 16;    // the keypad in application mode (DECKPAM)
+constexpr uint8_t SEEN_DECCKM = 32;  // the cursor keys in application mode
 
 struct decoder {
   keyproto proto;   // set by the caller

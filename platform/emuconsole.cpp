@@ -1,13 +1,15 @@
 #include "platform/emuconsole.h"
 
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 
 #include "term/termmode.h"
 
@@ -16,17 +18,17 @@ namespace {
 // Standard input; its address is the console input handle.
 terminput con{STDIN_FILENO, {}, {}, 0, 0, {}, 0, 0};
 bool asked;                     // the keyboard protocols have been asked for
-volatile sig_atomic_t enabled;  // the protocol turned on, to turn off at the end
+volatile sig_atomic_t enabled;  // what was set (SET_ bits), to put back at the end
 
 // The queries, in one write: win32-input-mode's state (DECRQM 9001), the
-// kitty protocol's flags, and primary device attributes, which every
-// terminal answers, after them.
-const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+// kitty protocol's flags, the keypad's and the cursor keys' modes (DECRQM 66
+// and 1), and primary device attributes, which every terminal answers,
+// after them.
+const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
 
-// Turning a protocol on, and off again with the device attributes query
-// whose answer ends the drain. kitty's flags 31 (disambiguate, event types,
-// alternate keys, all keys as reports, text) are pushed and popped, so the
-// flags in force before come back.
+// Turning a protocol on, and off again. kitty's flags 31 (disambiguate,
+// event types, alternate keys, all keys as reports, text) are pushed and
+// popped, so the flags in force before come back.
 struct command {
   const char* bytes;
   size_t len;
@@ -36,8 +38,17 @@ constexpr command cmd(const char (&s)[N]) {
   return {s, N - 1};
 }
 constexpr command turnon[] = {{nullptr, 0}, cmd("\x1b[>31u"), cmd("\x1b[?9001h")};
-constexpr command turnoff[] = {{nullptr, 0}, cmd("\x1b[<u\x1b[c"), cmd("\x1b[?9001l\x1b[c")};
+constexpr command turnoff[] = {{nullptr, 0}, cmd("\x1b[<u"), cmd("\x1b[?9001l")};
 static_assert(PROTO_KITTY == 1 && PROTO_WIN32 == 2, "turnon and turnoff are indexed by keyproto");
+
+// Application cursor keys (DECCKM) and keypad (DECKPAM), as terminfo's
+// keypad_xmit has them; each goes back as it was found.
+constexpr command padon = cmd("\x1b[?1h\x1b=");
+constexpr command cursorback[] = {cmd("\x1b[?1l"), cmd("\x1b[?1h")};
+constexpr command keypadback[] = {cmd("\x1b>"), cmd("\x1b=")};
+
+// The device attributes query whose answer ends the drain.
+constexpr command askda = cmd("\x1b[c");
 
 long long nowms() {
   timespec ts;
@@ -50,6 +61,27 @@ int msleft(long long end) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// Whether `fd` can be waited on: select() takes no descriptor beyond
+// FD_SETSIZE, and writing past an fd_set would corrupt memory.
+bool waitable(int fd) { return fd >= 0 && fd < FD_SETSIZE; }
+
+// Waits up to `ms` milliseconds (forever when negative) for input on `fd`:
+// 1 when there is some (or the terminal has hung up, which the read then
+// tells), 0 when the time ran out, -1 on failure, with errno EINTR when a
+// signal came. select(), not poll(): macOS's poll() does not support
+// devices and returns at once on a terminal. Async-signal-safe.
+int waitin(int fd, int ms) {
+  if (!waitable(fd)) {
+    errno = EINVAL;
+    return -1;
+  }
+  fd_set in;
+  FD_ZERO(&in);
+  FD_SET(fd, &in);
+  timeval tv = {ms / 1000, ms % 1000 * 1000};
+  return select(fd + 1, &in, nullptr, nullptr, ms < 0 ? nullptr : &tv);
+}
+
 bool writeall(int fd, command c) {
   while (c.len > 0) {
     ssize_t k = write(fd, c.bytes, c.len);
@@ -59,6 +91,23 @@ bool writeall(int fd, command c) {
     c.len -= static_cast<size_t>(k);
   }
   return true;
+}
+
+// Writes `c` and records `set` in `*on` while signals wait, so that a
+// signal handler sees exactly what the terminal was told.
+bool tell(int fd, command c, volatile sig_atomic_t* on, int set) {
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  bool ok = writeall(fd, c);
+  if (ok) *on = set;
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return ok;
+}
+
+// Appends `c` to `buf`, which holds `n` bytes. Async-signal-safe.
+void put(char* buf, size_t& n, command c) {
+  for (size_t i = 0; i < c.len; ++i) buf[n++] = c.bytes[i];
 }
 
 // Decodes read bytes into the queue behind the records there, as far as it
@@ -91,6 +140,11 @@ int readin(terminput& t) {
 
 void undo() { term_restore(STDIN_FILENO, enabled); }
 
+// The Linux console's own terminal types: linux, linux-16color, ...
+bool linuxconsole(const char* term) {
+  return term && std::strncmp(term, "linux", 5) == 0 && (term[5] == '\0' || term[5] == '-');
+}
+
 }  // namespace
 
 int term_read(terminput& t, INPUT_RECORD* out, int n) {
@@ -108,8 +162,7 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
     // waits ESC_WAIT_MS for the rest and then counts as typed; otherwise
     // wait for input.
     bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
-    pollfd p = {t.fd, POLLIN, 0};
-    int ready = poll(&p, 1, unfinished ? ESC_WAIT_MS : -1);
+    int ready = waitin(t.fd, unfinished ? ESC_WAIT_MS : -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return 0;
@@ -127,7 +180,7 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
 
 void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
   *on = PROTO_LEGACY;
-  if (!writeall(t.fd, cmd(ASK))) return;
+  if (!waitable(t.fd) || !writeall(t.fd, cmd(ASK))) return;
   t.dec.replies = 0;
   long long end = nowms() + ASK_WAIT_MS;
   for (;;) {
@@ -139,8 +192,7 @@ void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
     if (answered && !decode_pending(t.dec)) break;
     // After the last answer only a key typed meanwhile can be unfinished:
     // it gets the lone-ESC wait of legacy input, as it was typed in it.
-    pollfd p = {t.fd, POLLIN, 0};
-    int ready = poll(&p, 1, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
+    int ready = waitin(t.fd, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0 && answered) settle(t);
     if (ready <= 0 || readin(t) < 0) break;
@@ -152,37 +204,49 @@ void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
     return;
   }
   keyproto want = seen & SEEN_W32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
-  if (want == PROTO_LEGACY) return;
-  if (decode_pending(t.dec)) settle(t);  // legacy input cut short by the deadline
-  sigset_t all, old;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &old);
-  if (writeall(t.fd, turnon[want])) {
-    *on = want;
-    t.dec.proto = want;
+  if (want == PROTO_LEGACY) {
+    // Under a protocol every keypad key is a report whatever the mode, so
+    // only legacy input needs application mode.
+    if (!t.padmode) return;
+    int had = (seen & SEEN_KPAM ? HAD_KEYPAD : 0) | (seen & SEEN_DECCKM ? HAD_CURSOR : 0);
+    tell(t.fd, padon, on, SET_KEYPAD | had);
+    return;
   }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (decode_pending(t.dec)) settle(t);  // legacy input cut short by the deadline
+  if (tell(t.fd, turnon[want], on, want)) t.dec.proto = want;
 }
 
-void term_restore(int fd, int proto) {
-  if (proto != PROTO_KITTY && proto != PROTO_WIN32) return;
+void term_restore(int fd, int set) {
+  int proto = set & SET_PROTO;
+  bool drain = proto == PROTO_KITTY || proto == PROTO_WIN32;
+  if (!drain && !(set & SET_KEYPAD)) return;
   int saved = errno;
-  if (writeall(fd, turnoff[proto])) {
+  // Without a way to wait for the answer, no query: it would be left for
+  // the next program.
+  drain = drain && waitable(fd);
+  char buf[32];
+  size_t n = 0;
+  if (set & SET_KEYPAD) {
+    put(buf, n, cursorback[(set & HAD_CURSOR) != 0]);
+    put(buf, n, keypadback[(set & HAD_KEYPAD) != 0]);
+  }
+  if (proto == PROTO_KITTY || proto == PROTO_WIN32) put(buf, n, turnoff[proto]);
+  if (drain) put(buf, n, askda);
+  if (writeall(fd, {buf, n}) && drain) {
     // Reports already on their way are read while the terminal is still
     // raw, so none is echoed or left for the next program.
     decoder d{};
     INPUT_RECORD dropped[STEPRECS];
-    uint8_t buf[64];
+    uint8_t in[64];
     long long end = nowms() + DRAIN_WAIT_MS;
     while (!(d.replies & SEEN_DA1)) {
-      pollfd p = {fd, POLLIN, 0};
-      int ready = poll(&p, 1, msleft(end));
+      int ready = waitin(fd, msleft(end));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) break;
-      ssize_t got = read(fd, buf, sizeof buf);
+      ssize_t got = read(fd, in, sizeof in);
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (got <= 0) break;
-      for (ssize_t i = 0; i < got; ++i) decode_byte(d, buf[i], dropped);
+      for (ssize_t i = 0; i < got; ++i) decode_byte(d, in[i], dropped);
     }
   }
   errno = saved;
@@ -203,10 +267,11 @@ BOOL ReadConsoleInputA(HANDLE h, INPUT_RECORD* buf, DWORD len, DWORD* count) {
   int saved = errno;
   errno = 0;
   if (!asked) {
-    // The terminal is raw by now. The protocol is turned off before the
+    // The terminal is raw by now. What is set on it is put back before the
     // terminal attributes go back, however the program ends.
     asked = true;
     if (isatty(con.fd)) {
+      con.padmode = !linuxconsole(std::getenv("TERM"));
       termonrestore(undo);
       term_negotiate(con, &enabled);
     }

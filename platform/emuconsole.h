@@ -38,7 +38,19 @@ struct terminput {
   INPUT_RECORD q[QCAP];  // records decoded, not yet handed out
   int qhead, qtail;
   bool tty = false;  // fd is known to be a terminal: no need to ask again
+  // Legacy input puts the keypad in application mode, where its operators
+  // and Enter have forms of their own. Not on the Linux console: there the
+  // keypad sends its NumLock-off forms in that mode whatever NumLock says.
+  bool padmode = true;
 };
+
+// What term_negotiate has set on the terminal, for term_restore to put
+// back: the keyboard protocol turned on (a keyproto) and the keypad modes.
+constexpr int SET_PROTO = 3;    // the bits of the keyproto
+constexpr int SET_KEYPAD = 4;   // application keypad and cursor keys turned on
+constexpr int HAD_KEYPAD = 8;   // the keypad was found in application mode
+constexpr int HAD_CURSOR = 16;  // the cursor keys were found in application mode
+static_assert((PROTO_KITTY | PROTO_WIN32) == SET_PROTO, "a keyproto fits SET_PROTO");
 
 // Blocks until a record is available, then moves up to `n` queued records to
 // `out` and returns their number. Returns 0 at once when `t.fd` is not a
@@ -47,19 +59,24 @@ struct terminput {
 int term_read(terminput& t, INPUT_RECORD* out, int n);
 
 // Asks the terminal on `t.fd`, in one write, whether it offers
-// win32-input-mode and the kitty keyboard protocol, with a device
-// attributes query after them whose answer ends the wait (ASK_WAIT_MS at
-// most). Then turns on the first it offers, in that order, and has `t`
-// decode it. The answers never become records; any other input read
-// meanwhile is decoded as usual. `*on` becomes the protocol turned on
-// (PROTO_LEGACY when none, or when win32-input-mode was on already), set
-// together with the write that turns it on while signals wait, so that a
-// signal handler sees exactly what the terminal was told. The terminal must
-// be raw.
+// win32-input-mode and the kitty keyboard protocol and which modes its
+// keypad and cursor keys are in, with a device attributes query after them
+// whose answer ends the wait (ASK_WAIT_MS at most). Then turns on the first
+// protocol it offers, in that order, and has `t` decode it; with none (legacy
+// input) it puts the keypad and cursor keys in application mode, if
+// `t.padmode`. The answers never become records; any other input read
+// meanwhile is decoded as usual. `*on` becomes what was set (SET_ bits: the
+// protocol, PROTO_LEGACY when none or when win32-input-mode was on already;
+// the keypad modes and how they were found), stored together with the write
+// while signals wait, so that a signal handler sees exactly what the
+// terminal was told. The terminal must be raw.
 void term_negotiate(terminput& t, volatile sig_atomic_t* on);
 
-// Turns off `proto` on the terminal `fd` and reads and drops what it still
-// sends until the answer to a device attributes query written after it
-// (DRAIN_WAIT_MS at most). Returns at once when the terminal has gone.
-// Async-signal-safe; leaves errno as it was.
-void term_restore(int fd, int proto);
+// Puts back on the terminal `fd` what term_negotiate set (`set`, its SET_
+// bits): the keypad and cursor keys as they were found (normal mode where
+// the terminal did not say), and the protocol off. After a protocol it
+// reads and drops what the terminal still sends until the answer to a
+// device attributes query written after it (DRAIN_WAIT_MS at most). All in
+// one write; returns at once when the terminal has gone. Async-signal-safe;
+// leaves errno as it was.
+void term_restore(int fd, int set);

@@ -159,22 +159,22 @@ constexpr keydef ss3keys[] = {
   {'b', VK_DOWN,      0,    E | C},
   {'c', VK_RIGHT,     0,    E | C},
   {'d', VK_LEFT,      0,    E | C},
-  {'M', VK_RETURN,    '\r', E},      // application keypad
-  {'j', VK_MULTIPLY,  '*',  0},
-  {'k', VK_ADD,       '+',  0},
-  {'m', VK_SUBTRACT,  '-',  0},
-  {'n', VK_DECIMAL,   '.',  0},
+  {'M', VK_RETURN,    '\r', E},      // application keypad: Enter, / * - +
   {'o', VK_DIVIDE,    '/',  E},
-  {'p', VK_NUMPAD0,   '0',  0},
-  {'q', VK_NUMPAD1,   '1',  0},
-  {'r', VK_NUMPAD2,   '2',  0},
-  {'s', VK_NUMPAD3,   '3',  0},
-  {'t', VK_NUMPAD4,   '4',  0},
-  {'u', VK_NUMPAD5,   '5',  0},
-  {'v', VK_NUMPAD6,   '6',  0},
-  {'w', VK_NUMPAD7,   '7',  0},
-  {'x', VK_NUMPAD8,   '8',  0},
-  {'y', VK_NUMPAD9,   '9',  0},
+  {'j', VK_MULTIPLY,  '*',  0},
+  {'m', VK_SUBTRACT,  '-',  0},
+  {'k', VK_ADD,       '+',  0},
+  {'p', VK_INSERT,    0,    0},      // rxvt's keypad with NumLock off: 0-9 .
+  {'q', VK_END,       0,    0},      // (the grey keys' codes, not enhanced)
+  {'r', VK_DOWN,      0,    0},
+  {'s', VK_NEXT,      0,    0},
+  {'t', VK_LEFT,      0,    0},
+  {'u', VK_CLEAR,     0,    0},
+  {'v', VK_RIGHT,     0,    0},
+  {'w', VK_HOME,      0,    0},
+  {'x', VK_UP,        0,    0},
+  {'y', VK_PRIOR,     0,    0},
+  {'n', VK_DELETE,    0,    0},
 };
 
 // Numbered keys: CSI n ~, CSI n ; m ~, and rxvt's other finals.

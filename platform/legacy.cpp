@@ -12,14 +12,15 @@ uint8_t replybits(const csiparams& p, uint8_t f) {
   if (f == 'c') return SEEN_DA1;  // however many attributes: xterm lists a dozen
   if (p.bad) return 0;
   if (f == 'u') return p.n == 1 && arg(p, 0) != NOVAL ? SEEN_KITTY : 0;
-  if (f != 'y' || p.n != 2 || arg(p, 0) != 9001) return 0;
-  switch (arg(p, 1)) {  // DECRQM: 1 set, 2 reset, 3 always set, 4 always reset
-    case 1:
-    case 3:
-      return SEEN_W32ON;
-    case 2:
-      return SEEN_W32;
-  }
+  if (f != 'y' || p.n != 2) return 0;
+  // DECRQM: 1 set, 2 reset, 3 always set, 4 always reset, 0 unknown. Of
+  // the keypad and cursor-key modes only "set" counts: where the terminal
+  // did not say, they are taken as reset, as full-screen programs do.
+  int32_t mode = arg(p, 0), value = arg(p, 1);
+  bool set = value == 1 || value == 3;
+  if (mode == 9001) return set ? SEEN_W32ON : value == 2 ? SEEN_W32 : 0;
+  if (mode == 66) return set ? SEEN_KPAM : 0;
+  if (mode == 1) return set ? SEEN_DECCKM : 0;
   return 0;
 }
 

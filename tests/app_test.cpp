@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
@@ -10,8 +11,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/ptyrun.h"
 
@@ -21,8 +24,16 @@ const char BANNER[] =
     "cygwin/gnu key banger. Shows emitted characters for a keypress\n"
     "Press a key. Quit with q, Q or ctrl-c.\n";
 
-// The keyboard queries, written at the first read.
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+// The keyboard and keypad queries, written at the first read.
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+// Legacy input: application keypad and cursor keys after the queries, and
+// normal mode at the end where the terminal did not say how it was.
+const char PADON[] = "\x1b[?1h\x1b=";
+const char PADOFF[] = "\x1b[?1l\x1b>";
+
+// keybytes runs with the terminal type xterm whatever the environment says,
+// since on the Linux console's it leaves the keypad alone.
+const int xterm = setenv("TERM", "xterm", 1);
 
 class Keybytes : public ::testing::Test {
  protected:
@@ -41,15 +52,18 @@ class Keybytes : public ::testing::Test {
     }
   }
 
-  // What was shown after the banner and the queries (which this terminal
-  // leaves unanswered), once the program has ended with 0.
+  // What was shown after the banner, the queries (which this terminal
+  // leaves unanswered) and the keypad mode, once the program has ended with
+  // 0 and put the keypad back.
   std::string ended() {
     int status = ptywait(p, 2000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ptydrain(p, 200);
-    std::string after = p.out.substr(sizeof BANNER - 1);
-    EXPECT_EQ(after.rfind(ASKED, 0), 0u) << after;
-    return after.substr(after.rfind(ASKED, 0) == 0 ? sizeof ASKED - 1 : 0);
+    std::string after = p.out.substr(sizeof BANNER - 1), head = std::string(ASKED) + PADON;
+    EXPECT_EQ(after.rfind(head, 0), 0u) << after;
+    size_t tail = after.size() - std::min(after.size(), sizeof PADOFF - 1);
+    EXPECT_EQ(after.substr(tail), PADOFF);
+    return after.rfind(head, 0) == 0 ? after.substr(head.size(), tail - head.size()) : after;
   }
 
   ptyrun p;
@@ -59,6 +73,17 @@ TEST_F(Keybytes, WorkedExample) {
   keys(
       {{"a", "a"}, {"\033[A", "[0x1b][A"}, {"\033[15;2~", "[15;2~"}, {"\r", "[0x0d]"}, {"q", "q"}});
   EXPECT_EQ(ended(), "a\r\n[0x1b][A\r\n[0x1b][15;2~\r\n[0x0d]q\r\n");
+}
+
+// The application keypad's forms reach the key map's keypad rows: * Enter
+// - + / (the key map has no row for /) and Shift+*; rxvt's NumLock-off 0, 5
+// and . are Insert, Clear and Delete.
+TEST_F(Keybytes, ApplicationKeypadKeys) {
+  ptytype(p, "\033Oj\033OM\033Om\033Ok\033Oo\033O2j\033Op\033Ou\033On");
+  keys({{"q", "q"}});
+  EXPECT_EQ(ended(),
+            "[0x1b][0j\r\n[0x1b][M\r\n[0x1b][0m\r\n[0x1b][0k/\r\n[0x1b][0j\r\n"
+            "[0x1b][2~\r\n[0x1b][E\r\n[0x1b][3~q\r\n");
 }
 
 TEST_F(Keybytes, TenItemsToALine) {
@@ -227,6 +252,7 @@ TEST_F(Keybytes, NoItemLostToSignalsWhileOutputIsBlocked) {
 }
 
 TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {
+  ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
   kill(p.pid, SIGQUIT);
   int status = ptywait(p, 2000);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGQUIT) << status;
@@ -260,6 +286,61 @@ TEST_F(Keybytes, HangupEndsItPromptly) {
   p.master = -1;
   int status = ptywait(p, 1000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The keypad and cursor keys go back to the modes the terminal reported,
+// however keybytes ends: q, a fatal signal, or a console that fails with the
+// terminal still there (standard input open for writing only: every read
+// fails, nothing is answered, so normal mode). On the Linux console the
+// keypad is left alone: in application mode it would send its NumLock-off
+// forms whatever NumLock says.
+TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
+  enum { QUIT, SIGNAL, FAILING };
+  // clang-format off
+  const struct {
+    int exit;
+    const char* term;
+    const char* answer;
+    const char* after;  // what the terminal gets after the queries
+  } rows[] = {
+    {QUIT,    "xterm",         "\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c", "\x1b[?1h\x1b=q\r\n\x1b[?1h\x1b="},
+    {SIGNAL,  "xterm",         "\x1b[?66;1$y\x1b[?1;2$y\x1b[?62;c", "\x1b[?1h\x1b=\x1b[?1l\x1b="},
+    {FAILING, "xterm",         "x",                                "\x1b[?1h\x1b=\x1b[?1l\x1b>"},
+    {QUIT,    "linux",         "\x1b[?6c",                         "q\r\n"},
+    {QUIT,    "linux-16color", "\x1b[?6c",                         "q\r\n"},
+  };
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.term) + " exit " + std::to_string(r.exit));
+    ptyrun p;
+    setenv("TERM", r.term, 1);
+    if (r.exit == FAILING) {
+      int tty = -1;
+      openpty(&p.master, &tty, nullptr, nullptr, nullptr);
+      int wronly = open(ptsname(p.master), O_WRONLY | O_NOCTTY);
+      std::thread terminal([&] {  // once set up, input to read, which fails
+        if (ptyexpect(p, PADON)) ptytype(p, r.answer);
+      });
+      std::string shown;
+      runwith(KEYBYTES, wronly, shown, 3000);
+      terminal.join();
+      EXPECT_EQ(shown, std::string(BANNER) + "[0xffffffff][0xffffffff][0xffffffff]\r\n");
+      close(wronly);
+      close(tty);
+    } else if (ptystart(p, KEYBYTES, cooked()) && ptyexpect(p, ASKED)) {
+      ptytype(p, r.answer);
+      if (r.exit == QUIT)
+        ptytype(p, "q");
+      else if (ptyexpect(p, PADON))
+        kill(p.pid, SIGQUIT);
+      EXPECT_NE(ptywait(p, 2000), -1);
+    }
+    setenv("TERM", "xterm", 1);
+    ptydrain(p, 200);
+    size_t at = p.out.find(ASKED);
+    EXPECT_EQ(at == std::string::npos ? p.out : p.out.substr(at + sizeof ASKED - 1), r.after);
+    ptystop(p);
+  }
 }
 
 // keybytes on a terminal that offers a keyboard protocol: the test answers

@@ -155,11 +155,16 @@ const row keypad_rows[] = {
   {"\x1bOk", {VK_ADD,      '+',  0}},
   {"\x1bOm", {VK_SUBTRACT, '-',  0}},
   {"\x1bOo", {VK_DIVIDE,   '/',  E}},
-  {"\x1bOn", {VK_DECIMAL,  '.',  0}},
-  {"\x1bOp", {VK_NUMPAD0,  '0',  0}},
-  {"\x1bOq", {VK_NUMPAD1,  '1',  0}},
-  {"\x1bOu", {VK_NUMPAD5,  '5',  0}},
-  {"\x1bOy", {VK_NUMPAD9,  '9',  0}},
+  // With modifiers (xterm, VTE, tmux), in either form.
+  {"\x1bO2j",   {VK_MULTIPLY, '*',  S}},
+  {"\x1bO1;2j", {VK_MULTIPLY, '*',  S}},
+  {"\x1bO5M",   {VK_RETURN,   0x0A, E | C}},
+  // rxvt's digits and '.', which it sends with NumLock off: the keys they
+  // are then, not enhanced as the grey block's are.
+  {"\x1bOp", {VK_INSERT, 0, 0}},
+  {"\x1bOu", {VK_CLEAR,  0, 0}},
+  {"\x1bOx", {VK_UP,     0, 0}},
+  {"\x1bOn", {VK_DELETE, 0, 0}},
 };
 
 // st's editing keys in its normal keypad mode. A bare CSI M is Ctrl+Delete
@@ -871,7 +876,13 @@ const struct { const char* in; uint8_t seen; } reply_rows[] = {
   {"\x1b[?9001;3$y",                         SEEN_W32ON},
   {"\x1b[?9001;4$y",                         0},  // permanently reset
   {"\x1b[?9001$y",                           0},
-  {"\x1b[?1;2$y",                            0},  // another mode
+  {"\x1b[?66;1$y",                           SEEN_KPAM},
+  {"\x1b[?66;3$y",                           SEEN_KPAM},
+  {"\x1b[?66;2$y",                           0},  // normal keypad
+  {"\x1b[?66;0$y",                           0},
+  {"\x1b[?1;1$y",                            SEEN_DECCKM},
+  {"\x1b[?1;2$y",                            0},  // normal cursor keys
+  {"\x1b[?25;1$y",                           0},  // another mode
 };
 // clang-format on
 
@@ -890,8 +901,9 @@ TEST(Decode, RepliesToTheKeyboardQueries) {
   // All of them in one read, as a terminal answers.
   decoder d{};
   INPUT_RECORD step[STEPRECS];
-  for (unsigned char b : std::string("\x1b[?9001;2$y\x1b[?0u\x1b[?62;c")) decode_byte(d, b, step);
-  EXPECT_EQ(d.replies, SEEN_W32 | SEEN_KITTY | SEEN_DA1);
+  for (unsigned char b : std::string("\x1b[?9001;2$y\x1b[?0u\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c"))
+    decode_byte(d, b, step);
+  EXPECT_EQ(d.replies, SEEN_W32 | SEEN_KITTY | SEEN_KPAM | SEEN_DECCKM | SEEN_DA1);
   // A reply is never typed with Alt: an ESC before it was the Escape key.
   EXPECT_EQ(keys("\x1b\x1b[?62;c"), (std::vector<key>{{VK_ESCAPE, 0x1B, 0}}));
 }

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -106,28 +107,32 @@ long syscall_of(pid_t tid) {
   return f >> nr ? nr : -1;
 }
 
-// Whether thread `tid` sleeps in poll: its state is S (interruptible sleep)
-// while it is in poll, seen in poll before and after the state was read.
-bool sleeps_in_poll(pid_t tid) {
-  auto inpoll = [tid] {
+// Whether thread `tid` sleeps in select: its state is S (interruptible
+// sleep) while it is in select, seen in select before and after the state was
+// read. The C library's select() may be the select or the pselect6 call.
+bool sleeps_in_select(pid_t tid) {
+  auto inselect = [tid] {
     long nr = syscall_of(tid);
-#ifdef SYS_poll
-    if (nr == SYS_poll) return true;
+#ifdef SYS_select
+    if (nr == SYS_select) return true;
 #endif
-    return nr == SYS_ppoll;
+#ifdef SYS_pselect6_time64
+    if (nr == SYS_pselect6_time64) return true;
+#endif
+    return nr == SYS_pselect6;
   };
-  if (!inpoll()) return false;
+  if (!inselect()) return false;
   std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/stat");
   std::string stat;
   std::getline(f, stat);
   size_t comm = stat.rfind(')');  // the name may hold spaces and parentheses
   bool sleeping = comm != std::string::npos && stat.compare(comm, 3, ") S") == 0;
-  return sleeping && inpoll();
+  return sleeping && inselect();
 }
 
-// Waits until thread `tid` is blocked in poll; false if it never is.
-bool blocks_in_poll(pid_t tid) {
-  return within5s([tid] { return sleeps_in_poll(tid); });
+// Waits until thread `tid` is blocked in select; false if it never is.
+bool blocks_in_select(pid_t tid) {
+  return within5s([tid] { return sleeps_in_select(tid); });
 }
 
 TEST(Emuconsole, ReadsKeysFromTheTerminal) {
@@ -205,7 +210,7 @@ TEST(Emuconsole, FailsAtOnceOnHangup) {
   EXPECT_LT(seconds_since(t0), 1.0);
 }
 
-// The hangup comes while the read is blocked in poll: with nothing typed, or
+// The hangup comes while the read is blocked in select: with nothing typed, or
 // during the wait for what may follow an ESC, or after it.
 TEST(Emuconsole, WaitingReadEndsOnHangup) {
   for (const char* pending : {"", "\x1b"}) {
@@ -216,7 +221,7 @@ TEST(Emuconsole, WaitingReadEndsOnHangup) {
     const pid_t reader = gettid();
     bool blocked = false;
     std::thread other([&] {
-      blocked = blocks_in_poll(reader);
+      blocked = blocks_in_select(reader);
       p.hangup();
     });
     // A pending ESC may still come out as the Escape key; then the read fails.
@@ -225,7 +230,7 @@ TEST(Emuconsole, WaitingReadEndsOnHangup) {
     int n;
     while ((n = term_read(t, &r, 1)) == 1 && got.size() < 4) got.push_back(keyof(r));
     other.join();
-    EXPECT_TRUE(blocked) << "the read never blocked in poll, " << what;
+    EXPECT_TRUE(blocked) << "the read never blocked in select, " << what;
     EXPECT_EQ(n, 0) << what;
     if (!got.empty()) {
       EXPECT_EQ(got[0], (key{VK_ESCAPE, 0x1B, true})) << what;
@@ -248,34 +253,58 @@ TEST(Emuconsole, FailsAtOnceOnWhatIsNoTerminal) {
   close(null);
 }
 
+// select() cannot wait on a descriptor at or beyond FD_SETSIZE: the console
+// fails there rather than write past an fd_set, and asks nothing it could
+// not wait for the answer to.
+TEST(Emuconsole, DescriptorBeyondFdSetSizeFailsSafely) {
+  const int high = FD_SETSIZE + 3;
+  rlimit lim;
+  getrlimit(RLIMIT_NOFILE, &lim);
+  if (lim.rlim_cur <= rlim_t(high)) {
+    lim.rlim_cur = lim.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &lim);
+  }
+  pty p;
+  if (dup2(p.tty, high) != high) GTEST_SKIP() << "no descriptor " << high << " allowed";
+  p.type("a");
+  terminput t{high, {}, {}, 0, 0, {}, 0, 0};
+  INPUT_RECORD r;
+  EXPECT_EQ(term_read(t, &r, 1), 0);
+  volatile sig_atomic_t on = -1;
+  term_negotiate(t, &on);
+  EXPECT_EQ(on, PROTO_LEGACY);
+  EXPECT_EQ(p.written(), "");
+  close(high);
+}
+
 volatile sig_atomic_t interrupted;
 
 void on_signal(int) { interrupted = 1; }
 
-// The signal comes while the read is blocked in poll; the read goes back to
+// The signal comes while the read is blocked in select; the read goes back to
 // waiting and gets the key typed after that.
 TEST(Emuconsole, RetriesWhenASignalInterrupts) {
   pty p;
   terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
   struct sigaction sa = {}, old;
-  sa.sa_handler = on_signal;  // no SA_RESTART: poll fails with EINTR
+  sa.sa_handler = on_signal;  // no SA_RESTART: select fails with EINTR
   sigaction(SIGUSR1, &sa, &old);
   interrupted = 0;
   const pthread_t reader = pthread_self();
   const pid_t tid = gettid();
   bool before = false, handled = false, again = false;
   std::thread other([&] {
-    before = blocks_in_poll(tid);
+    before = blocks_in_select(tid);
     pthread_kill(reader, SIGUSR1);
-    // The handler has run once poll has returned to the reader.
+    // The handler has run once select has returned to the reader.
     handled = within5s([] { return interrupted != 0; });
-    again = handled && blocks_in_poll(tid);
+    again = handled && blocks_in_select(tid);
     p.type("z");
   });
   std::vector<key> got = next(t, 1);
   other.join();
   sigaction(SIGUSR1, &old, nullptr);
-  EXPECT_TRUE(before) << "the read never blocked in poll";
+  EXPECT_TRUE(before) << "the read never blocked in select";
   EXPECT_TRUE(handled) << "the signal never reached the reader";
   EXPECT_TRUE(again) << "the read did not wait again after the signal";
   EXPECT_EQ(got, (std::vector<key>{{'Z', 'z', true}}));
@@ -283,7 +312,8 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
 
 // ---- Keyboard protocols ----------------------------------------------------
 
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[c";
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+const char PADON[] = "\x1b[?1h\x1b=";  // application keypad and cursor keys
 
 // The key-down records of keys other than Shift, Ctrl and Alt until the Z
 // key, which the test types last.
@@ -301,28 +331,36 @@ std::vector<key> keys_until_z(terminput& t) {
 }
 
 // The terminal answers the queries (or not); what is turned on, and what
-// the program then decodes.
+// the program then decodes. Legacy input gets application keypad and cursor
+// keys; `set` also tells how the terminal reported them.
 TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
+  constexpr int PAD = SET_KEYPAD;
   // clang-format off
   const struct {
     const char* name;
     const char* answer;
     const char* turnon;  // written after the queries
-    keyproto decodes, enabled;
+    keyproto decodes;
+    int set;
   } rows[] = {
-    {"kitty only",       "\x1b[?0u\x1b[?62;c",                  "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
+    {"kitty only",       "\x1b[?66;2$y\x1b[?1;2$y\x1b[?0u\x1b[?62;c",
+                                                                "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
     {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",            "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
     {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",    "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
-    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"attributes only",  "\x1b[?62;c",                          "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"xterm",            "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            PADON,         PROTO_LEGACY, PAD},
+    {"attributes only",  "\x1b[?62;c",                          PADON,         PROTO_LEGACY, PAD},
+    {"xterm",            "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                                PADON,         PROTO_LEGACY, PAD},
+    {"xterm in application mode",
+                         "\x1b[?9001;0$y\x1b[?66;1$y\x1b[?1;1$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                                PADON,         PROTO_LEGACY,
+                                                                          PAD | HAD_KEYPAD | HAD_CURSOR},
     {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",    "",            PROTO_WIN32,  PROTO_LEGACY},
     {"kitty, win32 off for good",
                          "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",    "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"silent",           "",                                    "",            PROTO_LEGACY, PROTO_LEGACY},
-    {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?62;c",
-                                                                "",            PROTO_LEGACY, PROTO_LEGACY},
+    {"silent",           "",                                    PADON,         PROTO_LEGACY, PAD},
+    {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?66;9$y\x1b[?62;c",
+                                                                PADON,         PROTO_LEGACY, PAD},
   };
   // clang-format on
   for (const auto& r : rows) {
@@ -336,7 +374,7 @@ TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
     EXPECT_LT(seconds_since(t0), 1.0);
     EXPECT_EQ(p.written(), std::string(ASKED) + r.turnon);
     EXPECT_EQ(t.dec.proto, r.decodes);
-    EXPECT_EQ(on, r.enabled);
+    EXPECT_EQ(on, r.set);
     // The answers never become keys.
     p.type("z");
     EXPECT_EQ(keys_until_z(t), std::vector<key>{});
@@ -369,9 +407,9 @@ TEST(Negotiation, SlowAnswerIsTooLate) {
   volatile sig_atomic_t on;
   term_negotiate(t, &on);
   terminal.join();
-  EXPECT_EQ(on, PROTO_LEGACY);
+  EXPECT_EQ(on, SET_KEYPAD);
   EXPECT_EQ(t.dec.proto, PROTO_LEGACY);
-  EXPECT_EQ(p.written(), ASKED);
+  EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
   p.type("z");
   EXPECT_EQ(keys_until_z(t), std::vector<key>{});
 }
@@ -386,8 +424,8 @@ TEST(Negotiation, JunkAnswerEndsTheWait) {
   auto t0 = clk::now();
   term_negotiate(t, &on);
   EXPECT_LT(seconds_since(t0), 1.0);
-  EXPECT_EQ(on, PROTO_LEGACY);
-  EXPECT_EQ(p.written(), ASKED);
+  EXPECT_EQ(on, SET_KEYPAD);
+  EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
   p.type("z");
   std::vector<key> got = keys_until_z(t);
   ASSERT_GE(got.size(), 2u);
@@ -436,27 +474,32 @@ TEST(Negotiation, NoLoneEscWaitUnderAProtocol) {
   }
 }
 
-// Turning the protocol off: the off command and a device attributes query;
-// what the terminal sent before its answer is read and dropped.
-TEST(Restore, TurnsOffAndDrains) {
+// Putting back what was set: the keypad and cursor keys as found, the
+// protocol off with a device attributes query; what the terminal sent
+// before its answer is read and dropped.
+TEST(Restore, PutsBackAndDrains) {
   const struct {
-    keyproto proto;
-    const char* off;
-    const char* late;
+    int set;
+    const char* written;
+    const char* late;  // sent before the answer; null: no query, nothing to drain
   } rows[] = {
       {PROTO_KITTY, "\x1b[<u\x1b[c", "\x1b[113;1:3u\x1b[57441;2:3u"},
       {PROTO_WIN32, "\x1b[?9001l\x1b[c", "\x1b[81;16;113;0;0;1_"},
+      {SET_KEYPAD, "\x1b[?1l\x1b>", nullptr},
+      {SET_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b>", nullptr},
+      {SET_KEYPAD | HAD_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b=", nullptr},
+      {HAD_KEYPAD | HAD_CURSOR, "", nullptr},  // found, but never set
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.off);
+    SCOPED_TRACE(r.written);
     pty p;
-    p.type(std::string(r.late) + "\x1b[?62;c");
+    if (r.late) p.type(std::string(r.late) + "\x1b[?62;c");
     errno = EDOM;
     auto t0 = clk::now();
-    term_restore(p.tty, r.proto);
+    term_restore(p.tty, r.set);
     EXPECT_LT(seconds_since(t0), 1.0);
     EXPECT_EQ(errno, EDOM);
-    EXPECT_EQ(p.written(), r.off);
+    EXPECT_EQ(p.written(), r.written);
     EXPECT_FALSE(p.unread());
   }
 }
