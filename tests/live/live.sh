@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# keybytes in a real terminal on a virtual X server of its own, typed at
+# with real key events (XTEST). Each key's display is compared with what the
+# key map gives for that key in a Windows console, written out by hand below.
+# Usage: live.sh xterm|kitty|tmux KEYBYTES
+set -uo pipefail
+term=$1 kb=$2
+here=$(cd "$(dirname "$0")" && pwd)
+dir=$(mktemp -d "${TMPDIR:-/tmp}/keybytes-live.XXXXXX")
+log=$dir/log
+pids=()
+
+stop() {
+  local p
+  # keybytes ignores hangup and terminate: a test that failed kills it.
+  [[ -e $dir/status || ! -s $dir/keybytes.pid ]] || kill -KILL "$(<"$dir/keybytes.pid")" 2>/dev/null
+  # The tmux server removes its socket when it ends.
+  [[ -S $dir/tmux.sock && -s $dir/tmux.pid ]] && kill "$(<"$dir/tmux.pid")" 2>/dev/null
+  for ((p = ${#pids[@]} - 1; p >= 0; p--)); do kill "${pids[p]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$dir"
+}
+trap stop EXIT
+trap 'exit 1' HUP INT TERM
+
+fails=0
+fail() {
+  echo "FAIL [$term] $*"
+  ((++fails < 10)) || { echo "too many failures"; cat -v "$log"; exit 1; }
+}
+
+# until SECONDS_MAX COMMAND...: runs COMMAND until it succeeds or time is up.
+until_ok() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do
+    ((SECONDS < end)) || return 1
+    sleep 0.01
+  done
+}
+
+# A display of our own: a number from our pid, skipping any with a lock file
+# (stale or live). The server writes the number to fd 3 once it is ready; a
+# server that lost a race for the number ends instead.
+x_settled() { [[ -s $dir/display ]] || ! kill -0 "$1" 2>/dev/null; }
+start_x() {
+  local n=$((200 + $$ % 700)) i pid
+  for ((i = 0; i < 50; i++, n++)); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    : >"$dir/display"
+    Xvfb ":$n" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+    pid=$!
+    until_ok 20 x_settled "$pid"
+    if [[ -s $dir/display ]]; then
+      pids+=("$pid")
+      export DISPLAY=:$n
+      return
+    fi
+    kill "$pid" 2>/dev/null
+    wait "$pid"
+  done
+  echo "no display could be started"; cat "$dir/xvfb.log"; exit 1
+}
+
+# What keybytes has shown: the items after the banner, without line ends and
+# without the control sequences it writes to the terminal itself.
+shown() {
+  local s
+  s=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' "$log" 2>/dev/null | tr -d '\r\n')
+  [[ $s == *"ctrl-c."* ]] || return 1
+  printf '%s' "${s#*ctrl-c.}"
+}
+
+# lockset Num_Lock|Caps_Lock on|off: toggles a lock and waits until the
+# server has it so.
+lock_is() { xset q | grep -q "${1%_Lock} Lock: *$2"; }
+lockset() {
+  xdotool key "$1"
+  until_ok 5 lock_is "$1" "$2" || fail "$1 did not turn $2"
+}
+
+# The key list. Each line: the keys as xdotool names them, then what
+# keybytes shows for them with a Windows console under the key map, then
+# TERMINAL=ITEMS where a terminal cannot send that key (TERMINAL=skip leaves
+# it out). Keys typed one after another are joined by commas. Lines
+# `@Num_Lock on` and the like set a lock.
+keys='
+a                 a
+shift+a           A
+ctrl+a            [0x01]
+alt+a             [0x1b]a
+alt+shift+a       A                # Alt counts only alone: no ESC
+ctrl+shift+a      [0x01]
+alt+1             1                # Alt with no letter: the bare character
+shift+1           !
+Up                [0x1b][A
+shift+Up          [0x1b][A;2~
+ctrl+Up           [0x1b][A;5~
+alt+Up            [0x1b][A
+ctrl+shift+Up     [0x1b][A;6~
+Down              [0x1b][B
+Left              [0x1b][D
+ctrl+Right        [0x1b][C;5~
+Home              [0x1b][H
+alt+Home          [0x1b][1~
+shift+Home        [0x1b][H;2~
+End               [0x1b][F
+ctrl+End          [0x1b][F;5~
+Insert            [0x1b][2~
+ctrl+Insert       [0x1b][2;5~
+Delete            [0x1b][3~
+ctrl+shift+Delete [0x1b][3;6~
+Prior             [0x1b][5~
+ctrl+Prior        [0x1b][5;5~
+Next              [0x1b][6~
+alt+Next          [0x1b][6~
+F1                [0x1b][11~
+F2                [0x1b][12~
+F3                [0x1b][13~
+F4                [0x1b][14~
+F5                [0x1b][15~
+F6                [0x1b][17~
+F7                [0x1b][18~
+F8                [0x1b][19~
+F9                [0x1b][20~
+F10               [0x1b][21~
+F11               [0x1b][23~
+F12               [0x1b][24~
+shift+F1          [0x1b][11;2~
+ctrl+F3           [0x1b][13;5~
+alt+F4            [0x1b][14~
+shift+F5          [0x1b][15;2~
+ctrl+shift+F8     [0x1b][19;6~
+ctrl+F12          [0x1b][24;5~
+Return            [0x0d]
+ctrl+Return       [0x0a]   xterm=[0x0d] tmux=[0x0d]   # xterm (under tmux too) sends CR
+alt+Return        [0x1b][M xterm=skip tmux=skip             # xterm goes full screen
+Tab               [0x09]
+shift+Tab         [0x09]
+BackSpace         [0x08]
+Escape            [0x1b]
+KP_Multiply       [0x1b][0j
+KP_Subtract       [0x1b][0m
+KP_Add            [0x1b][0k
+KP_Divide         /
+KP_Enter          [0x1b][M
+KP_Home           [0x1b][H
+KP_Up             [0x1b][A
+KP_Begin          [0x1b][E
+KP_Next           [0x1b][6~
+KP_Insert         [0x1b][2~
+KP_Delete         [0x1b][3~
+@Num_Lock on
+KP_Home           7
+KP_Up             8
+KP_Begin          5
+KP_Insert         0
+KP_Delete         .
+KP_Multiply       *
+KP_Subtract       -
+KP_Add            +
+KP_Divide         /
+KP_Enter          [0x0d]
+@Num_Lock off
+Shift_L,b         b                # a lone modifier shows nothing
+Control_L,b       b
+Alt_L,b           b
+Control_R,b       b
+@Caps_Lock on
+a                 A
+shift+a           a
+@Caps_Lock off
+q                 q
+'
+
+start_x
+# Alt must arrive as an ESC prefix, not as the eighth bit.
+xterm=(xterm -geometry 100x30+0+0 -xrm 'XTerm*metaSendsEscape: true')
+case $term in
+  xterm) "${xterm[@]}" -l -lf "$log" -e bash "$here/inside.sh" "$dir" "$kb" xterm >"$dir/term.log" 2>&1 &
+         class=XTerm ;;
+  tmux)  "${xterm[@]}" -e tmux -S "$dir/tmux.sock" -f /dev/null new-session \
+           bash "$here/inside.sh" "$dir" "$kb" tmux >"$dir/term.log" 2>&1 &
+         class=XTerm ;;
+  kitty) LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o clear_all_shortcuts=yes \
+           --dump-bytes "$log" bash "$here/inside.sh" "$dir" "$kb" kitty >"$dir/term.log" 2>&1 &
+         class=kitty ;;
+  *) echo "unknown terminal $term"; exit 2 ;;
+esac
+pids+=($!)
+termpid=$!
+
+if ! until_ok 60 shown >/dev/null; then
+  echo "no banner from keybytes in $term"; cat -v "$log" "$dir/term.log"; exit 1
+fi
+# Keys go to the window with the focus (there is no window manager).
+wid=$(timeout 20 xdotool search --sync --onlyvisible --class "$class" | head -1)
+timeout 20 xdotool windowfocus --sync "$wid" || { echo "no $term window to type in"; exit 1; }
+xdotool mousemove --window "$wid" 20 20
+
+# Conditions polled by until_ok; each leaves what is shown in $s.
+shows_at_least() { s=$(shown) && ((${#s} >= $1)); }
+shows_z_last() { s=$(shown) && [[ $s == *z ]]; }
+
+off=0  # how much of what is shown has been compared
+while read -r spec exp rest; do
+  [[ -z $spec || $spec == \#* ]] && continue
+  if [[ $spec == @* ]]; then lockset "${spec#@}" "$exp"; continue; fi
+  for o in ${rest%%#*}; do [[ $o == "$term="* ]] && exp=${o#*=}; done
+  [[ $exp == skip ]] && continue
+  xdotool key ${spec//,/ }
+  until_ok 5 shows_at_least $((off + ${#exp}))
+  if [[ ${s:off:${#exp}} == "$exp" ]]; then
+    off=$((off + ${#exp}))
+    continue
+  fi
+  fail "$spec: expected $exp, shown ${s:off}"
+  # Back in step: a z (never part of an item) marks where the next key starts.
+  xdotool key z
+  until_ok 5 shows_z_last
+  off=${#s}
+done <<<"$keys"
+
+# After q: keybytes ends, the probe runs, the terminal closes.
+gone() { ! kill -0 "$termpid" 2>/dev/null; }
+until_ok 30 gone || fail "$term still open after q"
+s=$(shown)
+[[ ${s:off} == "" ]] || fail "shown after q: ${s:off}"
+status=$(cat "$dir/status" 2>/dev/null)
+[[ $status == 0 ]] || fail "keybytes' exit status: ${status:-none}"
+
+# The terminal answers the same before and after keybytes: nothing turned on,
+# keyboard flags as found, and nothing left in its input for the shell.
+before=$(<"$dir/before") after=$(<"$dir/after")
+[[ ${before%%$'\n'*} == *$'\e[?'*c ]] || fail "no device attributes answer: $(printf %q "$before")"
+[[ $after == "$before" ]] || fail "terminal state changed: before $(printf %q "$before"), after $(printf %q "$after")"
+raw=$(<"$log")
+if [[ $term == kitty ]]; then
+  [[ $before == *$'\e[?1u'* ]] || fail "the shell's keyboard flags were not seen: $(printf %q "$before")"
+  [[ $raw == *$'\e[>31u'* ]] || fail "kitty keyboard protocol not negotiated"
+else
+  [[ $raw != *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "a keyboard protocol was turned on in $term"
+fi
+
+if ((fails)); then
+  echo "--- the terminal answered $(printf %q "$before") before and $(printf %q "$after") after"
+  echo "--- raw output:"; cat -v "$log"; echo
+  exit 1
+fi
+echo "$term: every key as the key map gives it; the terminal answered $(printf %q "$before") before and after"
