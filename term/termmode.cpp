@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -50,9 +51,16 @@ void restore(int sig) {
   raise(sig);
 }
 
+volatile sig_atomic_t resumes;  // continues after a stop, counted by reraw
+
 // Back from a stop (kill -TSTP, then fg): the shell has put its own
-// attributes on the terminal meanwhile, so raw mode is applied again.
-void reraw(int) { tcsetattr(STDIN_FILENO, TCSANOW, &tmp1); }
+// attributes on the terminal meanwhile, so raw mode is applied again. The
+// count has the reader set again the modes it had set: written from here,
+// their bytes could land in the middle of an item an interrupted write held.
+void reraw(int) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &tmp1);
+  resumes = resumes < SIG_ATOMIC_MAX ? resumes + 1 : 0;
+}
 
 bool atdefault(const struct sigaction& sa) {
   return !(sa.sa_flags & SA_SIGINFO) && sa.sa_handler == SIG_DFL;
@@ -107,3 +115,5 @@ void termcanon() {
 }
 
 void termonrestore(void (*fn)()) { onrestore = fn; }
+
+int termresumes() { return resumes; }
