@@ -295,13 +295,15 @@ int decode(decoder& d, const uint8_t* bytes, int n, INPUT_RECORD* out, int room,
   return k;
 }
 
+namespace {
+
+// ESC [ M with nothing after it: no mouse report has begun.
+bool bare_m(const decoder& d) { return d.st == MOUSE && d.len == 3; }
+
+}  // namespace
+
+int decode_readend(decoder& d, INPUT_RECORD* out) { return bare_m(d) ? stdelete(d, out) : 0; }
+
 int decode_flush(decoder& d, INPUT_RECORD* out) {
-  // ESC [ M with nothing after it is no mouse report (a terminal writes a
-  // report's bytes together) but st's Ctrl+Delete.
-  if (d.st == MOUSE && d.len == 3) {
-    DWORD alt = altof(d);
-    reset(d);
-    return press(*stkey('M', NOVAL), alt, out);
-  }
-  return giveup(d, out);
+  return bare_m(d) ? stdelete(d, out) : giveup(d, out);
 }

@@ -3,8 +3,10 @@
 //
 // Pure and incremental: no I/O, no heap, no state but the caller's decoder
 // struct. Bytes may be fed in any chunks; a sequence or a UTF-8 character
-// split across chunks is joined. A pending sequence holds at most SEQMAX
-// bytes; a longer or malformed one is given up (typed out as received).
+// split across chunks is joined. Where a read from the terminal ends is the
+// caller's to tell (decode_readend): that settles only a bare ESC [ M. A
+// pending sequence holds at most SEQMAX bytes; a longer or malformed one is
+// given up (typed out as received).
 // Strings (OSC, DCS and the like) are replies, never keys: a whole one is
 // dropped at any length, only its first SEQMAX bytes ever held.
 //
@@ -98,6 +100,13 @@ int decode_byte(decoder& d, uint8_t byte, INPUT_RECORD* out);
 
 // True while a sequence or a character is incomplete.
 inline bool decode_pending(const decoder& d) { return d.st != GROUND; }
+
+// A read has ended with all its bytes decoded. A terminal writes a mouse
+// report whole, so an ESC [ M that ends a read is no report but st's
+// Ctrl+Delete (Alt with it after an extra ESC), settled at once rather than
+// after a pause. Anything else pending stays so. Writes at most KEYRECS
+// records.
+int decode_readend(decoder& d, INPUT_RECORD* out);
 
 // The input has paused: settles what is pending as typed (ESC alone is the
 // Escape key, ESC and one of [ O ] P X ^ _ alone is Alt with that key,

@@ -78,5 +78,8 @@ int win32key(decoder& d, const csiparams& p, INPUT_RECORD* out);
 INPUT_RECORD mouserec(int32_t cb, int32_t x, int32_t y, bool release);
 INPUT_RECORD focusrec(bool in);
 int mouse(decoder& d, uint8_t b, INPUT_RECORD* out);
+// mouse.cpp: ESC [ M pending with no report byte after it, settled as st's
+// Ctrl+Delete (with Alt after an extra ESC).
+int stdelete(decoder& d, INPUT_RECORD* out);
 
 }  // namespace vt

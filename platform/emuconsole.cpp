@@ -120,6 +120,18 @@ bool fill(terminput& t) {
   return t.inpos == t.inlen;
 }
 
+// Everything read is decoded. A read short of the buffer got all the
+// terminal had written, so it ends where a write did: there a bare ESC [ M
+// is settled (a mouse report comes whole). A full read may have more of the
+// write behind it. False when the queue has no room for the records.
+bool endread(terminput& t) {
+  if (t.inlen == INBUF) return true;
+  if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
+  if (QCAP - t.qtail < KEYRECS) return false;
+  t.qtail += decode_readend(t.dec, t.q + t.qtail);
+  return true;
+}
+
 // Input has paused: what is unfinished counts as typed.
 void settle(terminput& t) {
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
@@ -170,9 +182,10 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
       fill(t);
       continue;
     }
-    // Everything read is decoded. Something unfinished in legacy input
-    // waits ESC_WAIT_MS for the rest and then counts as typed; otherwise
-    // wait for input.
+    endread(t);
+    if (t.qhead != t.qtail) break;
+    // Something unfinished in legacy input waits ESC_WAIT_MS for the rest
+    // and then counts as typed; otherwise wait for input.
     bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
     if (!unfinished) repad(t);
     int ready = waitin(t.fd, unfinished ? ESC_WAIT_MS : -1);
@@ -201,6 +214,7 @@ void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
       if (!fill(t)) break;  // the queue is full: no room to read further
       continue;
     }
+    if (!endread(t)) break;
     bool answered = t.dec.replies & SEEN_DA1;
     if (answered && !decode_pending(t.dec)) break;
     // After the last answer only a key typed meanwhile can be unfinished:

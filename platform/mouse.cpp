@@ -40,8 +40,19 @@ INPUT_RECORD focusrec(bool in) {
   return r;
 }
 
+int stdelete(decoder& d, INPUT_RECORD* out) {
+  DWORD alt = altof(d);
+  reset(d);
+  return press(*stkey('M', NOVAL), alt, out);
+}
+
 int mouse(decoder& d, uint8_t b, INPUT_RECORD* out) {
-  if (b < 0x20) return restart(d, b, out);
+  // A report's bytes are 0x20 and above. A control byte (ESC above all: the
+  // key repeating) right after ESC [ M shows it was st's Ctrl+Delete.
+  if (b < 0x20) {
+    int n = d.len == 3 ? stdelete(d, out) : 0;
+    return n + restart(d, b, out + n);
+  }
   push(d, b);
   if (--d.need) return 0;
   const uint8_t* m = d.seq + d.len - 3;

@@ -1,8 +1,9 @@
 // Fuzz target for the terminal input decoder, in each of its protocols (the
 // second input byte picks one). Checks, for any input: no crash, a pending
 // sequence never beyond SEQMAX bytes, no step beyond STEPRECS records, the
-// same records whether the input comes whole or in two chunks with little
-// room, and what each step yields:
+// same records whether the input comes whole or in two reads into little
+// room (the end of a read settles a bare ESC [ M, as a pause does, and
+// nothing else), and what each step yields:
 // - from legacy input, whole key presses: every key down followed by its
 //   key up with its modifier keys around it, no character without a key
 //   code, repeat count 1;
@@ -314,7 +315,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_resync(d);
   if (size >= 4) check_roundtrip(proto, data[2], data[3]);
 
-  // In two chunks, into a queue with room for just over one step.
+  // In two reads, into a queue with room for just over one step.
   if (size < 2) return 0;
   size_t cut = data[0] % size;
   int room = STEPRECS + data[1] % 32;
@@ -322,6 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decoder e{};
   e.proto = proto;
   size_t from = 0;
+  bool paused = false;  // the first read ended in a bare ESC [ M
   for (size_t to : {cut, size}) {
     while (from < to) {
       int used;
@@ -330,6 +332,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       split.insert(split.end(), queue.begin(), queue.begin() + k);
       from += used;
     }
+    if (to == size) break;
+    // No mouse report holds an ESC, so one still pending after ESC [ M is
+    // none but a bare ESC [ M.
+    bool bare = decode_pending(e) && cut >= 3 && std::memcmp(data + cut - 3, "\x1b[M", 3) == 0;
+    n = decode_readend(e, step);
+    check(n <= KEYRECS, "too many records at a read end");
+    check(bare ? n > 0 && !decode_pending(e) : n == 0,
+          "a read end settles other than a bare ESC [ M");
+    split.insert(split.end(), step, step + n);
+    paused = bare;
+  }
+  if (paused) {  // then the same as with a pause at the cut
+    decoder w{};
+    w.proto = proto;
+    whole = feed(w, std::string(data, data + cut));
+    std::vector<INPUT_RECORD> rest = feed(w, std::string(data + cut, data + size));
+    whole.insert(whole.end(), rest.begin(), rest.end());
   }
   n = decode_flush(e, step);
   split.insert(split.end(), step, step + n);

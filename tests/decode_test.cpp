@@ -66,15 +66,19 @@ std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true,
 
 bool modifier(WORD vk) { return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU; }
 
-std::vector<key> keys(const std::string& in, bool pause = true) {
+std::vector<key> keysof(const std::vector<INPUT_RECORD>& recs) {
   std::vector<key> out;
-  for (const INPUT_RECORD& r : records(in, pause)) {
+  for (const INPUT_RECORD& r : recs) {
     const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
     if (r.EventType == KEY_EVENT && k.bKeyDown && !modifier(k.wVirtualKeyCode))
       out.push_back(
           {k.wVirtualKeyCode, static_cast<uint8_t>(k.uChar.AsciiChar), k.dwControlKeyState});
   }
   return out;
+}
+
+std::vector<key> keys(const std::string& in, bool pause = true) {
+  return keysof(records(in, pause));
 }
 
 // The state xterm's modifier parameter m stands for.
@@ -168,7 +172,7 @@ const row keypad_rows[] = {
 };
 
 // st's editing keys in its normal keypad mode. A bare CSI M is Ctrl+Delete
-// only when the input pauses after it (here: the end of the input).
+// when the input pauses after it (here: the end of the input).
 const row st_rows[] = {
   {"\x1b[P",  {VK_DELETE, 0, E}},
   {"\x1b[2K", {VK_DELETE, 0, E | S}},
@@ -233,6 +237,42 @@ TEST(Decode, CursorAndEditingKeys) { check_rows(cursor_rows, std::size(cursor_ro
 TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows)); }
 TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
 TEST(Decode, StEditingKeys) { check_rows(st_rows, std::size(st_rows)); }
+// A bare CSI M is st's Ctrl+Delete where a read ends or a control byte
+// follows it; a legacy mouse report comes whole, in one read.
+constexpr key CTRLDEL = {VK_DELETE, 0, E | C};
+// clang-format off
+const struct { std::vector<std::string> reads; std::vector<key> want; } bare_m_rows[] = {
+  {{"\x1b[M", "ab"},     {CTRLDEL, {'A', 'a', 0}, {'B', 'b', 0}}},
+  {{"\x1b\x1b[M", "a"},  {{VK_DELETE, 0, E | C | A}, {'A', 'a', 0}}},
+  {{"\x1b[M\x1b[M"},     {CTRLDEL, CTRLDEL}},  // repeating
+  {{"\x1b[M\r"},         {CTRLDEL, {VK_RETURN, '\r', 0}}},
+  {{"\x1b[M\x01"},       {CTRLDEL, {'A', 0x01, C}}},
+  {{"\x1b[M !!a"},       {{'A', 'a', 0}}},  // a report
+  {{"\x1b[M !", "!a"},   {{'A', 'a', 0}}},  // begun: joined across reads
+};
+// clang-format on
+
+TEST(Decode, BareCsiMAgainstMouseReports) {
+  for (const auto& r : bare_m_rows) {
+    decoder d{};
+    std::vector<INPUT_RECORD> got;
+    INPUT_RECORD step[STEPRECS];
+    std::string trace;
+    for (const std::string& in : r.reads) {
+      for (unsigned char b : in) {
+        int n = decode_byte(d, b, step);
+        got.insert(got.end(), step, step + n);
+      }
+      int n = decode_readend(d, step);
+      got.insert(got.end(), step, step + n);
+      trace += hex(in) + " | ";
+    }
+    SCOPED_TRACE(trace);
+    EXPECT_FALSE(decode_pending(d));
+    EXPECT_EQ(keysof(got), r.want);
+  }
+}
+
 TEST(Decode, ModifiedKeysAndKeysByCharacter) {
   check_rows(modified_rows, std::size(modified_rows));
 }
@@ -439,7 +479,6 @@ const struct {
     {"\x1b[1;\x03", "\x1b[1;", {'C', 0x03, C}},
     {"\x1b[12;5\x7f", "\x1b[12;5", {VK_BACK, 0x08, 0}},
     {"\x1b[1\x1b[A", "\x1b[1", {VK_UP, 0, E}},
-    {"\x1b[M\x01", "\x1b[M", {'A', 0x01, C}},
     {"\x1b[[\r", "\x1b[[", {VK_RETURN, '\r', 0}},
     {"\x1b[1;2\xc3\xa4", "\x1b[1;2", {VK_PACKET, 0xE4, 0}},
     {"\x1bO5\t", "\x1bO5", {VK_TAB, '\t', 0}},
@@ -924,6 +963,11 @@ std::vector<std::pair<std::string, keyproto>> corpus() {
   for (const row& r : escape_rows) add(r.in);
   for (const char* in : unknown_rows) add(in);
   for (const auto& r : malformed_rows) add(r.in);
+  for (const auto& r : bare_m_rows) {
+    std::string in;
+    for (const std::string& read : r.reads) in += read;
+    add(in);
+  }
   for (const std::string& in : overlong_rows) add(in);
   for (const auto& r : utf8_rows) add(r.in);
   for (const auto& r : notkey_rows) add(std::string(r.in) + "x");

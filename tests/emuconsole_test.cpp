@@ -176,6 +176,28 @@ TEST(Emuconsole, SequenceSplitAcrossReadsIsJoined) {
   EXPECT_EQ(got[2 * INBUF - 2], (key{VK_DOWN, 0, true}));
 }
 
+// A bare ESC [ M that ends a read is st's Ctrl+Delete at once; what the
+// next read brings is no mouse report's rest, however soon it comes.
+TEST(Emuconsole, BareCsiMEndsWithTheRead) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  p.type("\x1b[M");
+  const pid_t reader = gettid();
+  std::thread terminal([&] {
+    if (within5s([&] { return !p.unread(); }) && blocks_in_select(reader)) p.type("ab");
+  });
+  std::vector<key> got = next(t, 8);
+  terminal.join();
+  EXPECT_EQ(got, (std::vector<key>{{VK_CONTROL, 0, true},
+                                   {VK_DELETE, 0, true},
+                                   {VK_DELETE, 0, false},
+                                   {VK_CONTROL, 0, false},
+                                   {'A', 'a', true},
+                                   {'A', 'a', false},
+                                   {'B', 'b', true},
+                                   {'B', 'b', false}}));
+}
+
 // Far more records than the queue holds: nothing is lost or reordered.
 TEST(Emuconsole, LongInputLosesNothing) {
   pty p;
