@@ -1,6 +1,7 @@
 // How long the emulated console takes from a terminal's bytes to the key
 // record: a lone ESC waits ESC_WAIT_MS for more input, a whole sequence
-// does not wait. Also the decoder's throughput on typed text.
+// does not wait, nor does a bare CSI M, which a read's end settles. Also
+// the decoder's throughput on typed text.
 //
 //   build/bench/bench/esc_delay
 #include <benchmark/benchmark.h>
@@ -37,7 +38,7 @@ void key_latency(benchmark::State& state, const char* bytes) {
     }
     auto t1 = std::chrono::steady_clock::now();
     state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
-    term_read(t, &r, 1);  // the key up
+    while (t.qhead != t.qtail) term_read(t, &r, 1);  // the rest of the key press
   }
   close(master);
   close(tty);
@@ -48,6 +49,11 @@ BENCHMARK_CAPTURE(key_latency, lone_esc, "\x1b")
     ->Iterations(200)
     ->Repetitions(3);
 BENCHMARK_CAPTURE(key_latency, up_arrow, "\x1b[A")
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(3);
+// st's Ctrl+Delete, a bare CSI M: settled where the read ends, no wait.
+BENCHMARK_CAPTURE(key_latency, st_ctrl_delete, "\x1b[M")
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(3);
