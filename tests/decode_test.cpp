@@ -247,8 +247,7 @@ const struct { std::vector<std::string> reads; std::vector<key> want; } bare_m_r
   {{"\x1b[M\x1b[M"},     {CTRLDEL, CTRLDEL}},  // repeating
   {{"\x1b[M\r"},         {CTRLDEL, {VK_RETURN, '\r', 0}}},
   {{"\x1b[M\x01"},       {CTRLDEL, {'A', 0x01, C}}},
-  {{"\x1b[M !!a"},       {{'A', 'a', 0}}},  // a report
-  {{"\x1b[M !", "!a"},   {{'A', 'a', 0}}},  // begun: joined across reads
+  {{"\x1b[M !", "!a"},   {{'A', 'a', 0}}},  // a report begun: joined across reads
 };
 // clang-format on
 
