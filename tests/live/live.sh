@@ -2,7 +2,7 @@
 # keybytes in a real terminal on a virtual X server of its own, typed at
 # with real key events (XTEST). Each key's display is compared with what the
 # key map gives for that key in a Windows console, written out by hand below.
-# Usage: live.sh xterm|kitty|tmux|st|urxvt|vte KEYBYTES
+# Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES
 set -uo pipefail
 term=$1 kb=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -133,7 +133,7 @@ shift+F1          [0x1b][11;2~ urxvt=[0x1b][23~   # urxvt: Shift+F1..F10 are F11
 ctrl+F3           [0x1b][13;5~
 alt+F4            [0x1b][14~
 shift+F5          [0x1b][15;2~ urxvt=skip   # F15, which has no row and no character
-ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt F18
+ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ctrl+F18, no row
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
 ctrl+Return       [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # all but kitty send CR
