@@ -138,6 +138,18 @@ int readin(terminput& t) {
   return got < 0 && (errno == EINTR || errno == EAGAIN) ? 0 : -1;
 }
 
+// Sets the keypad modes again after a stop, with every record handed out
+// and no input waiting: by then the display loop has shown the items of
+// every key typed, so the bytes never land among the items of a paste still
+// being shown. The count is taken before the write, so a continue during
+// it has them written again.
+void repad(terminput& t) {
+  int now = termresumes();
+  if (!t.padset || now == t.resumes || waitin(t.fd, 0) > 0) return;
+  t.resumes = now;
+  writeall(t.fd, padon);
+}
+
 void undo() { term_restore(STDIN_FILENO, enabled); }
 
 // The Linux console's own terminal types: linux, linux-16color, ...
@@ -162,6 +174,7 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
     // waits ESC_WAIT_MS for the rest and then counts as typed; otherwise
     // wait for input.
     bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
+    if (!unfinished) repad(t);
     int ready = waitin(t.fd, unfinished ? ESC_WAIT_MS : -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -209,7 +222,8 @@ void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
     // only legacy input needs application mode.
     if (!t.padmode) return;
     int had = (seen & SEEN_KPAM ? HAD_KEYPAD : 0) | (seen & SEEN_DECCKM ? HAD_CURSOR : 0);
-    tell(t.fd, padon, on, SET_KEYPAD | had);
+    t.resumes = termresumes();
+    t.padset = tell(t.fd, padon, on, SET_KEYPAD | had);
     return;
   }
   if (decode_pending(t.dec)) settle(t);  // legacy input cut short by the deadline

@@ -42,6 +42,8 @@ struct terminput {
   // and Enter have forms of their own. Not on the Linux console: there the
   // keypad sends its NumLock-off forms in that mode whatever NumLock says.
   bool padmode = true;
+  bool padset = false;  // term_negotiate put the keypad in application mode
+  int resumes = 0;      // termresumes() when the keypad mode was last set
 };
 
 // What term_negotiate has set on the terminal, for term_restore to put
@@ -55,7 +57,9 @@ static_assert((PROTO_KITTY | PROTO_WIN32) == SET_PROTO, "a keyproto fits SET_PRO
 // Blocks until a record is available, then moves up to `n` queued records to
 // `out` and returns their number. Returns 0 at once when `t.fd` is not a
 // terminal, and when the terminal has hung up or the read fails. Never
-// changes the terminal's attributes.
+// changes the terminal's attributes. Where term_negotiate set the keypad
+// modes and the process has continued after a stop since, it sets them
+// again before it waits with no input left, as a shell may have reset them.
 int term_read(terminput& t, INPUT_RECORD* out, int n);
 
 // Asks the terminal on `t.fd`, in one write, whether it offers

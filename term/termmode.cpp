@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -32,14 +33,18 @@ void runrestore() {
   if (fn) fn();
 }
 
-sigset_t fatalset() {
+// The signals held back while the terminal is being put back: the fatal
+// ones, and SIGCONT, whose handler would make the terminal raw again.
+sigset_t heldset() {
   sigset_t set;
   sigemptyset(&set);
   for (int sig : fatal) sigaddset(&set, sig);
+  sigaddset(&set, SIGCONT);
   return set;
 }
 
-// Other fatal signals wait while it runs, so none cuts the hook short. Only
+// Other fatal signals and SIGCONT wait while it runs, so none cuts the hook
+// short or makes the terminal raw again. Only
 // async-signal-safe calls; TCSANOW, since a stalled terminal must not keep
 // the signal from taking effect, and the unread input is dropped apart.
 void restore(int sig) {
@@ -50,9 +55,16 @@ void restore(int sig) {
   raise(sig);
 }
 
+volatile sig_atomic_t resumes;  // continues after a stop, counted by reraw
+
 // Back from a stop (kill -TSTP, then fg): the shell has put its own
-// attributes on the terminal meanwhile, so raw mode is applied again.
-void reraw(int) { tcsetattr(STDIN_FILENO, TCSANOW, &tmp1); }
+// attributes on the terminal meanwhile, so raw mode is applied again. The
+// count has the reader set again the modes it had set: written from here,
+// their bytes could land in the middle of an item an interrupted write held.
+void reraw(int) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &tmp1);
+  resumes = resumes < SIG_ATOMIC_MAX ? resumes + 1 : 0;
+}
 
 bool atdefault(const struct sigaction& sa) {
   return !(sa.sa_flags & SA_SIGINFO) && sa.sa_handler == SIG_DFL;
@@ -83,7 +95,7 @@ void termraw() {
   struct sigaction sa = {};
   sa.sa_flags = SA_RESTART;
   sa.sa_handler = restore;
-  sa.sa_mask = fatalset();
+  sa.sa_mask = heldset();
   for (int i = 0; i < NFATAL; ++i) {
     sigaction(fatal[i], nullptr, &found[i]);
     if (atdefault(found[i])) sigaction(fatal[i], &sa, nullptr);
@@ -95,8 +107,9 @@ void termraw() {
 
 void termcanon() {
   // A fatal signal arriving meanwhile waits until the terminal is back; the
-  // hook is not run twice, nor cut short.
-  sigset_t block = fatalset(), old;
+  // hook is not run twice, nor cut short. A SIGCONT waits too, until its
+  // action is back as found, so it cannot make the terminal raw again.
+  sigset_t block = heldset(), old;
   sigprocmask(SIG_BLOCK, &block, &old);
   runrestore();
   tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
@@ -107,3 +120,5 @@ void termcanon() {
 }
 
 void termonrestore(void (*fn)()) { onrestore = fn; }
+
+int termresumes() { return resumes; }

@@ -18,3 +18,8 @@ void termcanon();
 // the terminal sends meanwhile is neither echoed nor left for the next
 // program. `fn` must be async-signal-safe. A later call replaces `fn`.
 void termonrestore(void (*fn)());
+
+// How many times the process has continued after a stop while raw; the
+// count wraps. A reader that keeps the count it saw last can tell when the
+// shell may have changed the terminal's modes meanwhile. Async-signal-safe.
+int termresumes();

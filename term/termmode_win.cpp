@@ -85,3 +85,6 @@ void termcanon() {
   dispose(SIG_DFL);
   for (int sig : fatal) signal(sig, SIG_DFL);
 }
+
+// A Windows console process is never stopped and continued.
+int termresumes() { return 0; }

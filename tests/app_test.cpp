@@ -174,8 +174,11 @@ TEST(KeybytesAttributes, RawClearsSevenBitsAndExitRestoresAll) {
 }
 
 // Stopped from outside and continued: the shell puts its own attributes on
-// the terminal meanwhile, and keybytes makes it raw again.
-TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
+// the terminal meanwhile and its line editor the keypad in normal mode;
+// keybytes makes the terminal raw again and, before it reads the next key,
+// sets the application keypad again.
+TEST_F(Keybytes, RawAndKeypadAgainAfterStopAndContinue) {
+  ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
   struct termios raw, now;
   ASSERT_EQ(tcgetattr(p.master, &raw), 0);
   // SIGSTOP: keybytes leads its own session, where SIGTSTP would not stop it.
@@ -186,6 +189,9 @@ TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
   ASSERT_TRUE(WIFSTOPPED(status)) << status;
   struct termios shell = cooked();
   ASSERT_EQ(tcsetattr(p.master, TCSANOW, &shell), 0);
+  int tty = open(ptsname(p.master), O_WRONLY | O_NOCTTY);
+  ASSERT_EQ(write(tty, PADOFF, sizeof PADOFF - 1), ssize_t(sizeof PADOFF - 1));
+  close(tty);
   kill(p.pid, SIGCONT);
   for (int i = 0; i < 200; ++i) {
     ASSERT_EQ(tcgetattr(p.master, &now), 0);
@@ -193,8 +199,9 @@ TEST_F(Keybytes, RawAgainAfterStopAndContinue) {
     usleep(5000);
   }
   sameattrs(raw, now, "after SIGCONT");
+  ASSERT_TRUE(ptyexpect(p, std::string(PADOFF) + PADON)) << p.out;
   keys({{"\r", "[0x0d]"}, {"q", "q"}});
-  ended();
+  EXPECT_EQ(ended(), std::string(PADOFF) + PADON + "[0x0d]q\r\n");
 }
 
 // Whether `pid` sits in a write to standard output that cannot go on.
