@@ -29,7 +29,16 @@ case $term in
   kitty) printf '\e[>1u' ;;
 esac
 probe "$dir/before"
-bash -c 'echo $$ >"$1"; exec "$2"' - "$dir/keybytes.pid" "$kb"
+run=(bash -c 'echo $$ >"$1"; exec "$2"' - "$dir/keybytes.pid" "$kb")
+case $term in
+  # No record of their own: script copies keybytes' output to the log,
+  # and the terminal's bytes both ways unchanged.
+  urxvt|vte) script -q -f -e -c "${run[*]@Q}" "$dir/log" ;;
+  # keybytes leaves the keypad as found under the Linux console's name: st
+  # stays in normal mode and sends its own forms.
+  st-normal) TERM=linux "${run[@]}" ;;
+  *) "${run[@]}" ;;
+esac
 echo $? >"$dir/status"
 probe "$dir/after"
 [[ $term == kitty ]] && printf '\e[<u'

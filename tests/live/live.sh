@@ -2,7 +2,7 @@
 # keybytes in a real terminal on a virtual X server of its own, typed at
 # with real key events (XTEST). Each key's display is compared with what the
 # key map gives for that key in a Windows console, written out by hand below.
-# Usage: live.sh xterm|kitty|tmux KEYBYTES
+# Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES
 set -uo pipefail
 term=$1 kb=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,7 +65,7 @@ start_x() {
 # without the control sequences it writes to the terminal itself.
 shown() {
   local s
-  s=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' "$log" 2>/dev/null | tr -d '\r\n')
+  s=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' -e '/^Script done on /d' "$log" 2>/dev/null | tr -d '\r\n')
   [[ $s == *"ctrl-c."* ]] || return 1
   printf '%s' "${s#*ctrl-c.}"
 }
@@ -81,7 +81,8 @@ lockset() {
 # The key list. Each line: the keys as xdotool names them, then what
 # keybytes shows for them with a Windows console under the key map, then
 # TERMINAL=ITEMS where a terminal cannot send that key (TERMINAL=skip leaves
-# it out). Keys typed one after another are joined by commas. Lines
+# it out; `st=` holds for st-normal too, `st-normal=` after it for that one
+# alone). Keys typed one after another are joined by commas. Lines
 # `@Num_Lock on` and the like set a lock.
 keys='
 a                 a
@@ -96,19 +97,22 @@ Up                [0x1b][A
 shift+Up          [0x1b][A;2~
 ctrl+Up           [0x1b][A;5~
 alt+Up            [0x1b][A
-ctrl+shift+Up     [0x1b][A;6~
+ctrl+shift+Up     [0x1b][A;6~  urxvt=[0x1b][A;2~ vte=skip   # urxvt drops Ctrl; VTE scrolls
 Down              [0x1b][B
 Left              [0x1b][D
 ctrl+Right        [0x1b][C;5~
 Home              [0x1b][H
-alt+Home          [0x1b][1~
-shift+Home        [0x1b][H;2~
+alt+Home          [0x1b][1~    st=[0x1b][H   # st drops modifiers it has no form for
+shift+Home        [0x1b][H;2~  vte=skip   # VTE scrolls to the top
 End               [0x1b][F
+shift+End         [0x1b][F;2~  vte=skip   # VTE scrolls to the bottom
 ctrl+End          [0x1b][F;5~
 Insert            [0x1b][2~
-ctrl+Insert       [0x1b][2;5~
+ctrl+Insert       [0x1b][2;5~  vte=skip   # VTE copies
 Delete            [0x1b][3~
-ctrl+shift+Delete [0x1b][3;6~
+shift+Delete      [0x1b][3;2~
+ctrl+Delete       [0x1b][3;5~
+ctrl+shift+Delete [0x1b][3;6~  st=[0x1b][3~
 Prior             [0x1b][5~
 ctrl+Prior        [0x1b][5;5~
 Next              [0x1b][6~
@@ -125,36 +129,68 @@ F9                [0x1b][20~
 F10               [0x1b][21~
 F11               [0x1b][23~
 F12               [0x1b][24~
-shift+F1          [0x1b][11;2~
+shift+F1          [0x1b][11;2~ urxvt=[0x1b][23~   # urxvt: Shift+F1..F10 are F11..F20
 ctrl+F3           [0x1b][13;5~
 alt+F4            [0x1b][14~
-shift+F5          [0x1b][15;2~
-ctrl+shift+F8     [0x1b][19;6~
+shift+F5          [0x1b][15;2~ urxvt=skip   # F15, which has no row and no character
+ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ctrl+F18, no row
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
-ctrl+Return       [0x0a]   xterm=[0x0d] tmux=[0x0d]   # xterm (under tmux too) sends CR
-alt+Return        [0x1b][M xterm=skip tmux=skip             # xterm goes full screen
+ctrl+Return       [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # all but kitty send CR
+alt+Return        [0x1b][M     xterm=skip tmux=skip   # xterm goes full screen
 Tab               [0x09]
 shift+Tab         [0x09]
 BackSpace         [0x08]
 Escape            [0x1b]
-KP_Multiply       [0x1b][0j
-KP_Subtract       [0x1b][0m
-KP_Add            [0x1b][0k
+KP_Multiply       [0x1b][0j    st=*   # st: keypad operators and Enter stay characters
+KP_Subtract       [0x1b][0m    st=-
+KP_Add            [0x1b][0k    st=+
 KP_Divide         /
-KP_Enter          [0x1b][M
+KP_Enter          [0x1b][M     st=[0x0d]
 KP_Home           [0x1b][H
 KP_Up             [0x1b][A
 KP_Begin          [0x1b][E
+KP_Prior          [0x1b][5~
+KP_Left           [0x1b][D
+KP_Right          [0x1b][C
+KP_End            [0x1b][F
+KP_Down           [0x1b][B
 KP_Next           [0x1b][6~
 KP_Insert         [0x1b][2~
 KP_Delete         [0x1b][3~
+shift+KP_Multiply [0x1b][0j    st=* urxvt=*   # urxvt: Shift puts the keypad back in normal mode
+ctrl+KP_Multiply  [0x1b][0j    st=*
+alt+KP_Multiply   [0x1b][0j    st=*
+shift+KP_Enter    [0x1b][M     st=[0x0d] urxvt=[0x0d]
+ctrl+KP_Enter     [0x1b][M     st=[0x0d]
+alt+KP_Enter      [0x1b][M     st-normal=[0x0d]   # st drops Alt in normal mode
+ctrl+KP_Add       [0x1b][0k    st=+ vte=skip   # VTE keeps it
+shift+KP_Subtract [0x1b][0m    xterm=skip tmux=skip vte=skip st=- urxvt=-   # xterm (font size) and VTE keep it
+alt+KP_Divide     /            st=[0x1b][0o   # st: Alt and the main block /
+shift+KP_End      [0x1b][F;2~  vte=skip   # VTE scrolls to the bottom
+ctrl+KP_End       [0x1b][F;5~  urxvt=[0x1b][F   # urxvt drops Ctrl on keypad digits
+alt+KP_End        [0x1b][F
+shift+KP_Up       [0x1b][A;2~  st=[0x1b][A   # st drops Shift on the keypad arrows and 5
+ctrl+KP_Begin     [0x1b][E;5~  st=[0x1b][E urxvt=[0x1b][E
+shift+KP_Begin    [0x1b][E;2~  st=[0x1b][E urxvt=skip   # urxvt sends nothing
+ctrl+KP_Delete    [0x1b][3;5~  urxvt=[0x1b][3~
 @Num_Lock on
 KP_Home           7
 KP_Up             8
+KP_Prior          9
+KP_Left           4
 KP_Begin          5
+KP_Right          6
+KP_End            1
+KP_Down           2
+KP_Next           3
 KP_Insert         0
 KP_Delete         .
+shift+KP_Multiply *
+alt+KP_Multiply   *
+ctrl+KP_Enter     [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR, as for Ctrl+Enter
+shift+KP_Enter    [0x0d]
+alt+KP_Add        +
 KP_Multiply       *
 KP_Subtract       -
 KP_Add            +
@@ -184,6 +220,25 @@ case $term in
   kitty) LIBGL_ALWAYS_SOFTWARE=1 kitty --config NONE -o clear_all_shortcuts=yes \
            --dump-bytes "$log" bash "$here/inside.sh" "$dir" "$kb" kitty >"$dir/term.log" 2>&1 &
          class=kitty ;;
+  st|st-normal)
+         st -c KeybytesLive -g 100x30+0+0 -o "$log" \
+           -e bash "$here/inside.sh" "$dir" "$kb" "$term" >"$dir/term.log" 2>&1 &
+         class=KeybytesLive ;;
+  # No shortcuts and no Ctrl+Shift picture-insert mode.
+  urxvt) urxvt -geometry 100x30+0+0 -xrm 'URxvt.iso14755: false' -xrm 'URxvt.perl-ext-common:' \
+           -e bash "$here/inside.sh" "$dir" "$kb" urxvt >"$dir/term.log" 2>&1 &
+         class=URxvt ;;
+  # xfce4-terminal, a VTE terminal, without the shortcuts on keys typed here
+  # (F1, F10, F11, Ctrl+Shift+A).
+  vte)   mkdir -p "$dir/config/xfce4/terminal"
+         printf '[Configuration]\nShortcutsNoMenukey=TRUE\nShortcutsNoMnemonics=TRUE\nShortcutsNoHelpkey=TRUE\n' \
+           >"$dir/config/xfce4/terminal/terminalrc"
+         for a in fullscreen select-all; do
+           printf '(gtk_accel_path "<Actions>/terminal-window/%s" "")\n' "$a"
+         done >"$dir/config/xfce4/terminal/accels.scm"
+         XDG_CONFIG_HOME=$dir/config xfce4-terminal --disable-server --geometry 100x30+0+0 \
+           -x bash "$here/inside.sh" "$dir" "$kb" vte >"$dir/term.log" 2>&1 &
+         class=Xfce4-terminal ;;
   *) echo "unknown terminal $term"; exit 2 ;;
 esac
 pids+=($!)
@@ -205,7 +260,7 @@ off=0  # how much of what is shown has been compared
 while read -r spec exp rest; do
   [[ -z $spec || $spec == \#* ]] && continue
   if [[ $spec == @* ]]; then lockset "${spec#@}" "$exp"; continue; fi
-  for o in ${rest%%#*}; do [[ $o == "$term="* ]] && exp=${o#*=}; done
+  for o in ${rest%%#*}; do [[ $term == "${o%%=*}" || $term == "${o%%=*}-"* ]] && exp=${o#*=}; done
   [[ $exp == skip ]] && continue
   xdotool key ${spec//,/ }
   until_ok 5 shows_at_least $((off + ${#exp}))
@@ -240,6 +295,13 @@ if [[ $term == kitty ]]; then
 else
   [[ $raw != *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "a keyboard protocol was turned on in $term"
 fi
+# st answers no mode query: keybytes sets application cursor keys and keypad
+# and puts both back to normal at exit; under TERM=linux it leaves them.
+case $term in
+  st) [[ $raw == *$'\e[?1h\e='* && ${raw##*$'\e='} == *$'\e>'* && ${raw##*$'\e[?1h'} == *$'\e[?1l'* ]] ||
+        fail "application modes not set, or not put back to normal" ;;
+  st-normal) [[ $raw != *$'\e='* && $raw != *$'\e[?1h'* ]] || fail "a mode was set under TERM=linux" ;;
+esac
 
 if ((fails)); then
   echo "--- the terminal answered $(printf %q "$before") before and $(printf %q "$after") after"
