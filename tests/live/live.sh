@@ -257,18 +257,18 @@ shows_at_least() { s=$(shown) && ((${#s} >= $1)); }
 shows_z_last() { s=$(shown) && [[ $s == *z ]]; }
 
 off=0  # how much of what is shown has been compared
-while read -r spec exp rest; do
-  [[ -z $spec || $spec == \#* ]] && continue
-  if [[ $spec == @* ]]; then lockset "${spec#@}" "$exp"; continue; fi
+while read -r combo exp rest; do
+  [[ -z $combo || $combo == \#* ]] && continue
+  if [[ $combo == @* ]]; then lockset "${combo#@}" "$exp"; continue; fi
   for o in ${rest%%#*}; do [[ $term == "${o%%=*}" || $term == "${o%%=*}-"* ]] && exp=${o#*=}; done
   [[ $exp == skip ]] && continue
-  xdotool key ${spec//,/ }
+  xdotool key ${combo//,/ }
   until_ok 5 shows_at_least $((off + ${#exp}))
   if [[ ${s:off:${#exp}} == "$exp" ]]; then
     off=$((off + ${#exp}))
     continue
   fi
-  fail "$spec: expected $exp, shown ${s:off}"
+  fail "$combo: expected $exp, shown ${s:off}"
   # Back in step: a z (never part of an item) marks where the next key starts.
   xdotool key z
   until_ok 5 shows_z_last
