@@ -305,5 +305,13 @@ bool bare_m(const decoder& d) { return d.st == MOUSE && d.len == 3; }
 int decode_readend(decoder& d, INPUT_RECORD* out) { return bare_m(d) ? stdelete(d, out) : 0; }
 
 int decode_flush(decoder& d, INPUT_RECORD* out) {
-  return bare_m(d) ? stdelete(d, out) : giveup(d, out);
+  if (d.st != MOUSE) return giveup(d, out);
+  // ESC [ M and less than a report, read together: a report comes whole, so
+  // this was st's Ctrl+Delete and then keys typed after it, read afresh.
+  uint8_t after[2];
+  int m = d.len - 3;
+  std::memcpy(after, d.seq + 3, static_cast<size_t>(m));
+  int n = stdelete(d, out);
+  for (int i = 0; i < m; ++i) n += decode_byte(d, after[i], out + n);
+  return n + giveup(d, out + n);
 }

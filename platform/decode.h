@@ -110,7 +110,8 @@ int decode_readend(decoder& d, INPUT_RECORD* out);
 
 // The input has paused: settles what is pending as typed (ESC alone is the
 // Escape key, ESC and one of [ O ] P X ^ _ alone is Alt with that key,
-// anything longer is typed out). Writes at most STEPRECS records.
+// ESC [ M and less than a mouse report is st's Ctrl+Delete and the keys
+// after it, anything longer is typed out). Writes at most STEPRECS records.
 int decode_flush(decoder& d, INPUT_RECORD* out);
 
 // The records of one key press: modifier keys down (Shift, Alt, Ctrl, each

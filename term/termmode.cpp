@@ -51,6 +51,9 @@ void restore(int sig) {
   runrestore();
   tcsetattr(STDIN_FILENO, TCSANOW, &tmp2);
   tcflush(STDIN_FILENO, TCIFLUSH);
+  // Where a held SIGCONT may be delivered before the re-raised signal, it
+  // must not make the terminal raw again on the way out.
+  signal(SIGCONT, SIG_DFL);
   signal(sig, SIG_DFL);
   raise(sig);
 }

@@ -248,6 +248,9 @@ const struct { std::vector<std::string> reads; std::vector<key> want; } bare_m_r
   {{"\x1b[M\r"},         {CTRLDEL, {VK_RETURN, '\r', 0}}},
   {{"\x1b[M\x01"},       {CTRLDEL, {'A', 0x01, C}}},
   {{"\x1b[M !", "!a"},   {{'A', 'a', 0}}},  // a report begun: joined across reads
+  {{"\x1b[Ma"},          {CTRLDEL, {'A', 'a', 0}}},  // less than a report, then a pause
+  {{"\x1b[Mab"},         {CTRLDEL, {'A', 'a', 0}, {'B', 'b', 0}}},
+  {{"\x1b[M\xc3\xa4"},   {CTRLDEL, {VK_PACKET, 0xE4, 0}}},
 };
 // clang-format on
 
@@ -266,6 +269,8 @@ TEST(Decode, BareCsiMAgainstMouseReports) {
       got.insert(got.end(), step, step + n);
       trace += hex(in) + " | ";
     }
+    int n = decode_flush(d, step);  // then the input pauses
+    got.insert(got.end(), step, step + n);
     SCOPED_TRACE(trace);
     EXPECT_FALSE(decode_pending(d));
     EXPECT_EQ(keysof(got), r.want);

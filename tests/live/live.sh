@@ -4,6 +4,8 @@
 # key map gives for that key in a Windows console, written out by hand below.
 # Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES
 set -uo pipefail
+# No globbing: the expected items (st=*, [0x1b][H) are words, not patterns.
+set -f
 term=$1 kb=$2
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/keybytes-live.XXXXXX")
