@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/decode.h"
+#include "tests/records.h"
 
 namespace {
 
@@ -128,15 +129,8 @@ void check_step(const INPUT_RECORD* r, int n, uint8_t b, keyproto proto) {
 constexpr DWORD S = SHIFT_PRESSED, A = LEFT_ALT_PRESSED, C = LEFT_CTRL_PRESSED, E = ENHANCED_KEY;
 
 INPUT_RECORD keyrec(WORD vk, WORD scan, int ch, DWORD state, bool down) {
-  INPUT_RECORD r;
-  std::memset(&r, 0, sizeof r);
-  r.EventType = KEY_EVENT;
-  r.Event.KeyEvent.bKeyDown = down;
-  r.Event.KeyEvent.wRepeatCount = 1;
-  r.Event.KeyEvent.wVirtualKeyCode = vk;
+  INPUT_RECORD r = rec::key(vk, ch, state, down);
   r.Event.KeyEvent.wVirtualScanCode = scan;
-  r.Event.KeyEvent.uChar.UnicodeChar = static_cast<WCHAR>(ch);
-  r.Event.KeyEvent.dwControlKeyState = state;
   return r;
 }
 
