@@ -88,7 +88,9 @@ void termraw() {
   tmp1.c_iflag &= ~(ICRNL | IXON);
   tmp1.c_lflag &= ~(ISIG | ICANON | ECHO);
   tmp1.c_iflag &= ~(IGNBRK | BRKINT);
-  tcsetattr(fd, TCSAFLUSH, &tmp1);
+  // The dispositions and handlers come before the switch, once the found
+  // attributes are saved for the handlers: a signal arriving just after the
+  // switch would otherwise end the process with the terminal raw.
   dispose(SIG_IGN);
   // SA_RESTART: a write to a stalled terminal that a handled signal
   // interrupts goes on afterwards instead of failing with EINTR, which
@@ -106,6 +108,7 @@ void termraw() {
   sa.sa_handler = reraw;
   sigaction(SIGCONT, nullptr, &foundcont);
   if (atdefault(foundcont)) sigaction(SIGCONT, &sa, nullptr);
+  tcsetattr(fd, TCSAFLUSH, &tmp1);
 }
 
 void termcanon() {

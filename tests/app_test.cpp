@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -248,6 +249,64 @@ TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {
   ASSERT_EQ(tcgetattr(p.master, &after), 0);
   EXPECT_EQ(after.c_lflag, cooked().c_lflag);
   EXPECT_EQ(after.c_iflag, cooked().c_iflag);
+}
+
+// The ordinal, among keybytes' ioctl calls, of the one that makes the
+// terminal raw (TCSETSF), from a traced run quit at once; 0 if none.
+int rawswitch() {
+  char log[] = "/tmp/keybytes-ioctl-XXXXXX";
+  int fd = mkstemp(log);
+  if (fd < 0) return 0;
+  close(fd);
+  const char* argv[] = {"strace", "-o", log, "-e", "trace=ioctl", KEYBYTES, nullptr};
+  ptyrun p;
+  if (ptystart(p, argv, cooked()) && ptyexpect(p, BANNER)) ptytype(p, "q");
+  ptywait(p, 3000);
+  ptystop(p);
+  std::ifstream f(log);
+  unlink(log);
+  int n = 0;
+  for (std::string line; std::getline(f, line);)
+    if (line.find("ioctl(") != std::string::npos && (++n, line.find("TCSETSF") != std::string::npos))
+      return n;
+  return 0;
+}
+
+// The process `pid` has started, or -1.
+pid_t childof(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  pid_t child = -1;
+  f >> child;
+  return child;
+}
+
+// A signal just after the terminal has gone raw, held there by strace, which
+// delays the switch's return: the terminal gets its attributes back, whether
+// the signal ends keybytes (SIGQUIT) or is ignored (then q ends it).
+TEST(KeybytesStartup, SignalJustAfterTheRawSwitch) {
+  int n = rawswitch();
+  ASSERT_GT(n, 0) << "no TCSETSF traced: is strace installed?";
+  std::string inject = "inject=ioctl:delay_exit=500000:when=" + std::to_string(n);
+  for (int sig : {SIGQUIT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    const char* argv[] = {"strace", "-o", "/dev/null", "-e", "trace=ioctl", "-e", inject.c_str(),
+                          KEYBYTES, nullptr};
+    ptyrun p;
+    ASSERT_TRUE(ptystart(p, argv, cooked()));
+    struct termios t;
+    ASSERT_TRUE(waitfor([&] { return tcgetattr(p.master, &t) == 0 && !(t.c_lflag & ICANON); }));
+    pid_t traced = childof(p.pid);
+    ASSERT_GT(traced, 0);
+    kill(traced, sig);
+    if (sig != SIGQUIT && ptyexpect(p, BANNER)) ptytype(p, "q");
+    if (ptywait(p, 3000) == -1) {
+      ADD_FAILURE() << "still running";
+      kill(traced, SIGKILL);
+    }
+    ASSERT_EQ(tcgetattr(p.master, &t), 0);
+    sameattrs(cooked(), t, "at the end");
+    ptystop(p);
+  }
 }
 
 // Keys typed before the terminal could answer (this one never does) are

@@ -65,6 +65,11 @@ struct termios cooked() {
 }
 
 bool ptystart(ptyrun& p, const char* path, const struct termios& tio) {
+  const char* argv[] = {path, nullptr};
+  return ptystart(p, argv, tio);
+}
+
+bool ptystart(ptyrun& p, const char* const argv[], const struct termios& tio) {
   struct termios t = tio;
   struct winsize ws {
     24, 80, 0, 0
@@ -72,7 +77,7 @@ bool ptystart(ptyrun& p, const char* path, const struct termios& tio) {
   p.pid = forkpty(&p.master, nullptr, &t, &ws);
   if (p.pid < 0) return false;
   if (p.pid == 0) {
-    execl(path, path, static_cast<char*>(nullptr));
+    execvp(argv[0], const_cast<char* const*>(argv));
     _exit(127);
   }
   return true;

@@ -20,6 +20,10 @@ struct termios cooked();
 // Starts `path` on a new pseudo-terminal with attributes `tio`.
 bool ptystart(ptyrun& p, const char* path, const struct termios& tio);
 
+// The same with the arguments `argv` (null-terminated), `argv[0]` looked up
+// in PATH.
+bool ptystart(ptyrun& p, const char* const argv[], const struct termios& tio);
+
 // Writes bytes to the program as typed input.
 void ptytype(ptyrun& p, const std::string& bytes);
 
