@@ -1,5 +1,6 @@
 #include "platform/emuconsole.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/select.h>
 #include <time.h>
@@ -82,15 +83,46 @@ int waitin(int fd, int ms) {
   return select(fd + 1, &in, nullptr, nullptr, ms < 0 ? nullptr : &tv);
 }
 
+// How long a write to the terminal may wait for room at most. A terminal
+// that takes no output (its reader has stalled, or output is stopped) must
+// not keep a signal waiting on the write from taking effect: the fatal
+// signal's handler writes the modes back, and tell holds every signal.
+constexpr int WRITE_WAIT_MS = 300;
+
+// Waits up to `ms` milliseconds for room to write on `fd`: 1 when there is
+// some, 0 when the time ran out, -1 on failure. Async-signal-safe.
+int waitout(int fd, int ms) {
+  if (!waitable(fd)) return -1;
+  fd_set out;
+  FD_ZERO(&out);
+  FD_SET(fd, &out);
+  timeval tv = {ms / 1000, ms % 1000 * 1000};
+  return select(fd + 1, nullptr, &out, nullptr, &tv);
+}
+
+// Writes `c` to `fd` within WRITE_WAIT_MS; false when not all of it went.
+// The descriptor is made non-blocking meanwhile. Its open file description
+// is the shell's too, so every signal waits until the flags are back: no
+// handler, stop or exit finds them changed. Async-signal-safe.
 bool writeall(int fd, command c) {
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  int flags = fcntl(fd, F_GETFL);
+  bool nonblock = flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+  long long end = nowms() + WRITE_WAIT_MS;
   while (c.len > 0) {
     ssize_t k = write(fd, c.bytes, c.len);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) return false;
-    c.bytes += k;
-    c.len -= static_cast<size_t>(k);
+    if (k > 0) {
+      c.bytes += k;
+      c.len -= static_cast<size_t>(k);
+    } else if (k == 0 || errno != EAGAIN || !nonblock || waitout(fd, msleft(end)) <= 0) {
+      break;
+    }
   }
-  return true;
+  if (nonblock) fcntl(fd, F_SETFL, flags);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return c.len == 0;
 }
 
 // Writes `c` and records `set` in `*on` while signals wait, so that a

@@ -1,7 +1,9 @@
 #include "term/termmode.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -77,6 +79,18 @@ void dispose(void (*how)(int)) {
   for (int sig : ignored) signal(sig, how);
 }
 
+// Waits until the terminal on `fd` has sent its output, 300 ms at most.
+// TCSAFLUSH would wait for a stalled terminal for ever, with the fatal
+// signals held.
+void drainout(int fd) {
+  timespec step = {0, 10 * 1000 * 1000};
+  for (int i = 0; i < 30; ++i) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    nanosleep(&step, nullptr);
+  }
+}
+
 }  // namespace
 
 void settermout() { setvbuf(stdout, nullptr, _IONBF, 0); }
@@ -118,7 +132,12 @@ void termcanon() {
   sigset_t block = heldset(), old;
   sigprocmask(SIG_BLOCK, &block, &old);
   runrestore();
-  tcsetattr(fileno(stdin), TCSAFLUSH, &tmp2);
+  // Then as TCSAFLUSH does, with a bounded wait. Output still queued goes
+  // out unchanged afterwards, since raw mode leaves the output flags alone.
+  int fd = fileno(stdin);
+  drainout(fd);
+  tcflush(fd, TCIFLUSH);
+  tcsetattr(fd, TCSANOW, &tmp2);
   dispose(SIG_DFL);
   for (int i = 0; i < NFATAL; ++i) sigaction(fatal[i], &found[i], nullptr);
   sigaction(SIGCONT, &foundcont, nullptr);

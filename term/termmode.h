@@ -9,8 +9,8 @@ void settermout();
 // handling) and ignores SIGHUP, SIGTERM, SIGINT and SIGPIPE.
 void termraw();
 
-// Puts back the attributes termraw found and sets the four signals to their
-// default handling.
+// Puts back the attributes termraw found, once the output has gone out or
+// 300 ms have passed, and sets the four signals to their default handling.
 void termcanon();
 
 // Has `fn` run once before the saved attributes are put back, by termcanon

@@ -251,6 +251,37 @@ TEST_F(Keybytes, FatalSignalFromOutsideRestoresTheTerminal) {
   EXPECT_EQ(after.c_iflag, cooked().c_iflag);
 }
 
+// A fatal signal while the terminal takes no output, because its reader has
+// stalled until the output buffer is full, or because output is stopped
+// (TCOOFF): keybytes cannot write the keypad modes back, but it still ends,
+// with the attributes back.
+TEST(KeybytesStalled, FatalSignalStillEndsIt) {
+  for (bool full : {true, false}) {
+    SCOPED_TRACE(full ? "output buffer full" : "output stopped");
+    ptyrun p;
+    ASSERT_TRUE(ptystart(p, KEYBYTES, cooked()));
+    ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
+    int tty = open(ptsname(p.master), O_RDWR | O_NOCTTY);
+    if (full) {
+      std::string typed;
+      for (int i = 0; i < 3000; ++i) typed += "\x1b[A";
+      ptytype(p, typed);
+      EXPECT_TRUE(waitfor([&] { return blockedwriting(p.pid); }));
+    } else {
+      EXPECT_EQ(tcflow(tty, TCOOFF), 0);
+    }
+    kill(p.pid, SIGQUIT);
+    int status = ptywait(p, 3000);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGQUIT) << status;
+    struct termios after;
+    ASSERT_EQ(tcgetattr(p.master, &after), 0);
+    sameattrs(cooked(), after, "after SIGQUIT");
+    tcflow(tty, TCOON);
+    close(tty);
+    ptystop(p);
+  }
+}
+
 // The ordinal, among keybytes' ioctl calls, of the one that makes the
 // terminal raw (TCSETSF), from a traced run quit at once; 0 if none.
 int rawswitch() {
