@@ -18,8 +18,10 @@ ExternalProject_Add(wine_host
   BUILD_BYPRODUCTS ${wine_host}/onpty ${wine_host}/keybytes_e2e)
 
 # No debug chatter, no prompt for Wine's .NET and HTML engines (not needed).
+# A UTF-8 locale whatever the caller's: without one Wine reads the terminal
+# as 7-bit, and a typed "ä" arrives as other keys.
 set(wine_env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-    WINEDLLOVERRIDES=mscoree,mshtml=)
+    WINEDLLOVERRIDES=mscoree,mshtml= LANG=C.UTF-8 LC_ALL=C.UTF-8)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ENV_PROGRAM} ${wine_env} ${wine_host}/onpty ${WINE64})
 
 # Tests are listed when ctest starts, one Wine start per test program; the
