@@ -102,8 +102,9 @@ int waitout(int fd, int ms) {
 
 // Writes `c` to `fd` within WRITE_WAIT_MS; false when not all of it went.
 // The descriptor is made non-blocking meanwhile. Its open file description
-// is the shell's too, so every signal waits until the flags are back: no
-// handler, stop or exit finds them changed. Async-signal-safe.
+// is the shell's too, so every signal that can be held waits until the
+// flags are back: no handler, stop or exit finds them changed.
+// Async-signal-safe.
 bool writeall(int fd, command c) {
   sigset_t all, old;
   sigfillset(&all);
