@@ -1,5 +1,7 @@
 // keybytes-trace: shows why a key shows what it shows in keybytes: the bytes
 // the terminal sent, the console records made from them, keybytes' items.
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,14 +131,23 @@ void onstep(const terminput& t, const uint8_t* bytes, int n, const INPUT_RECORD*
 // The flags term_negotiate pushes for the kitty protocol.
 constexpr int KITTYFLAGS = 31;
 
+char head[1024];  // the first line
+size_t headlen;
+
+void add(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void add(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(head + headlen, sizeof head - headlen, fmt, ap);
+  va_end(ap);
+  if (n > 0) headlen = std::min(headlen + static_cast<size_t>(n), sizeof head - 1);
+}
+
 // The first line: the input in force, the keypad's modes, the
 // terminal's answers to the queries, TERM.
 void header() {
-  char buf[1024], shown[4 * sizeof answers + 1];
-  int set = enabled, n = 0;
-  auto add = [&](const char* fmt, auto... v) {
-    if (n < static_cast<int>(sizeof buf)) n += std::snprintf(buf + n, sizeof buf - n, fmt, v...);
-  };
+  char shown[4 * sizeof answers + 1];
+  int set = enabled;
   add("keybytes-trace: ");
   if (tin.dec.proto == PROTO_KITTY)
     add("kitty (flags %d)", KITTYFLAGS);
@@ -151,7 +162,7 @@ void header() {
   add("; answered: %s", nanswers ? bytetext(shown, sizeof shown, answers, nanswers) : "nothing");
   const char* term = std::getenv("TERM");
   add("; TERM=%s", term ? term : "");
-  trace_line(tr, buf);
+  trace_line(tr, head);
 }
 
 // A terminal: asks for a keyboard protocol and puts back what it set
