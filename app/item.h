@@ -2,18 +2,15 @@
 #pragma once
 
 #include <cctype>
-#include <cstdio>
+
+// The printf format of the item for `c` as getchGNU hands it out
+// (sign-extended; -1 for a failed read), to be printed with
+// static_cast<unsigned>(c): a printable byte as itself, any other as
+// [0x..], its value in lower-case hexadecimal with at least two digits.
+// Bytes 0x80-0xFF arrive negative and are never printable.
+inline const char* itemformat(int c) {
+  return c >= 0 && c <= 255 && std::isprint(c) ? "%c" : "[0x%02x]";
+}
 
 // Room for the longest item, [0xffffffff], and its NUL.
 constexpr int ITEMMAX = 13;
-
-// The item for `c` as getchGNU hands it out (sign-extended; -1 for a failed
-// read): a printable byte as itself, any other as [0x..]. Bytes 0x80-0xFF
-// arrive negative and are never printable. Written to `buf`, returned.
-inline const char* item(int c, char (&buf)[ITEMMAX]) {
-  if (c >= 0 && c <= 255 && std::isprint(c))
-    std::snprintf(buf, sizeof buf, "%c", c);
-  else
-    std::snprintf(buf, sizeof buf, "[0x%02x]", static_cast<unsigned>(c));
-  return buf;
-}

@@ -49,8 +49,7 @@ int main() {
       if (count != 0) std::printf("\r\n");
       count = 0;
     }
-    char buf[ITEMMAX];
-    std::printf("%s", item(c, buf));
+    std::printf(itemformat(c), static_cast<unsigned>(c));
     if (++count == PERLINE) {
       std::printf("\r\n");
       count = 0;

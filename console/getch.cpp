@@ -29,7 +29,6 @@ int getchGNU() {
 }
 
 emitted record_emits(INPUT_RECORD& rec, char* out) {
-  out[0] = '\0';
   if (rec.EventType != KEY_EVENT) return EMIT_NOTKEY;
   if (!rec.Event.KeyEvent.bKeyDown) return EMIT_KEYUP;
 

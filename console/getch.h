@@ -21,5 +21,6 @@ enum emitted {
 };
 
 // The bytes getchGNU hands out for `rec`, NUL-terminated in `out` (at least
-// MAXSEQ + 1 bytes; empty unless EMITS).
+// MAXSEQ + 1 bytes) when EMITS; otherwise `out` is left empty where it was
+// empty.
 emitted record_emits(INPUT_RECORD& rec, char* out);

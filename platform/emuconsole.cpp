@@ -110,18 +110,22 @@ void put(char* buf, size_t& n, command c) {
   for (size_t i = 0; i < c.len; ++i) buf[n++] = c.bytes[i];
 }
 
+// fill, one byte a step, each step told to t.onstep. Kept out of line, so
+// that fill stays as small as it is without it.
+[[gnu::noinline]] bool fillsteps(terminput& t) {
+  while (t.inpos < t.inlen && QCAP - t.qtail >= STEPRECS) {
+    INPUT_RECORD* at = t.q + t.qtail;
+    t.qtail += decode_byte(t.dec, t.in[t.inpos], at);
+    t.onstep(t, t.in + t.inpos++, 1, at, static_cast<int>(t.q + t.qtail - at));
+  }
+  return t.inpos == t.inlen;
+}
+
 // Decodes read bytes into the queue behind the records there, as far as it
 // has room; false when bytes are left over.
 bool fill(terminput& t) {
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
-  if (t.onstep) {
-    while (t.inpos < t.inlen && QCAP - t.qtail >= STEPRECS) {
-      INPUT_RECORD* at = t.q + t.qtail;
-      t.qtail += decode_byte(t.dec, t.in[t.inpos], at);
-      t.onstep(t, t.in + t.inpos++, 1, at, static_cast<int>(t.q + t.qtail - at));
-    }
-    return t.inpos == t.inlen;
-  }
+  if (t.onstep) return fillsteps(t);
   int used;
   t.qtail += decode(t.dec, t.in + t.inpos, t.inlen - t.inpos, t.q + t.qtail, QCAP - t.qtail, &used);
   t.inpos += used;

@@ -170,7 +170,8 @@ bool showstext(text& t, const INPUT_RECORD& r) {
   for (const char* p = bytes; *p; ++p) {
     int c = static_cast<signed char>(*p);
     char buf[ITEMMAX];
-    add(t, "%s", item(c, buf));
+    std::snprintf(buf, sizeof buf, itemformat(c), static_cast<unsigned>(c));
+    add(t, "%s", buf);
     quit = quit || c == 'q' || c == 'Q';
   }
   return quit;
