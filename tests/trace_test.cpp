@@ -90,7 +90,7 @@ TEST(Trace, LiveOnATerminal) {
   } rows[] = {
       {"",
        "\x1b[15;2~",
-       {"keybytes-trace: legacy; keypad normal", "TERM=xterm"},
+       {"keybytes-trace: legacy; keypad application (was normal)", "TERM=xterm"},
        {"CSI 15;2~", "VK_F5", "SHIFT", "[0x1b][15;2~"},
        "\x1b[?1l\x1b>"},
       {"\x1b[?0u\x1b[?62;c",

@@ -146,7 +146,7 @@ void add(const char* fmt, ...) {
 // The first line: the input in force, the keypad's modes, the
 // terminal's answers to the queries, TERM.
 void header() {
-  char shown[4 * sizeof answers + 1];
+  char shown[5 * sizeof answers + 1];
   int set = enabled;
   add("keybytes-trace: ");
   if (tin.dec.proto == PROTO_KITTY)
@@ -156,8 +156,8 @@ void header() {
   else
     add("legacy");
   if (set & SET_KEYPAD)
-    add("; keypad %s, cursor keys %s, now application", set & HAD_KEYPAD ? "application" : "normal",
-        set & HAD_CURSOR ? "application" : "normal");
+    add("; keypad application (was %s), cursor keys application (was %s)",
+        set & HAD_KEYPAD ? "application" : "normal", set & HAD_CURSOR ? "application" : "normal");
   // The modifyOtherKeys level term_negotiate set goes here, once it sets one.
   add("; answered: %s", nanswers ? bytetext(shown, sizeof shown, answers, nanswers) : "nothing");
   const char* term = std::getenv("TERM");

@@ -185,7 +185,7 @@ void hexbytes(text& t, const uint8_t* bytes, int n, long extra) {
 // One line: the bytes (none on a record's other lines), a record or the
 // word that none came, what keybytes shows.
 void line(tracer& tr, const uint8_t* bytes, int n, long extra, const INPUT_RECORD* r) {
-  char buf[1024], shown[4 * HELD + 8];
+  char buf[1024], shown[5 * HELD + 8];
   text t = {buf, sizeof buf, 0};
   if (n || extra) add(t, "%s%s", bytetext(shown, sizeof shown, bytes, n), extra ? "..." : "");
   pad(t, KEYAT);
