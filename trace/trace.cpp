@@ -228,8 +228,9 @@ void event(tracer& tr, const uint8_t* bytes, int n, long extra, const INPUT_RECO
 }  // namespace
 
 void trace_line(tracer& tr, const char* s) {
-  tr.write(s, static_cast<int>(std::strlen(s)));
-  tr.write(tr.eol, static_cast<int>(std::strlen(tr.eol)));
+  char buf[2048];  // one write a line, so a line never arrives in parts
+  int n = std::snprintf(buf, sizeof buf, "%s%s", s, tr.eol);
+  tr.write(buf, n < static_cast<int>(sizeof buf) ? n : static_cast<int>(sizeof buf) - 1);
 }
 
 void trace_titles(tracer& tr) {
