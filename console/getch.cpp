@@ -12,7 +12,7 @@ HANDLE get_the_io_handle() {
 
 int getchGNU() {
   // The bytes of the current key press not yet handed out. It is also the
-  // `out` buffer of get_nonascii_key.
+  // `out` buffer of record_emits.
   static char tmp[MAXSEQ + 1];
   HANDLE in = get_the_io_handle();
   for (;;) {
