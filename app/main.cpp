@@ -1,8 +1,8 @@
 // keybytes: shows, byte by byte, what each key press emits.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
+#include "app/item.h"
 #include "console/getch.h"
 #include "term/termmode.h"
 
@@ -32,9 +32,6 @@ bool readfailed(int c) {
   return c == -1 && errno != 0;
 }
 
-// Bytes 0x80-0xFF arrive negative and are never printable.
-bool printable(int c) { return c >= 0 && c <= 255 && std::isprint(c); }
-
 }  // namespace
 
 int main() {
@@ -52,10 +49,7 @@ int main() {
       if (count != 0) std::printf("\r\n");
       count = 0;
     }
-    if (printable(c))
-      std::printf("%c", c);
-    else
-      std::printf("[0x%02x]", static_cast<unsigned>(c));
+    std::printf(itemformat(c), static_cast<unsigned>(c));
     if (++count == PERLINE) {
       std::printf("\r\n");
       count = 0;

@@ -12,7 +12,7 @@ HANDLE get_the_io_handle() {
 
 int getchGNU() {
   // The bytes of the current key press not yet handed out. It is also the
-  // `out` buffer of get_nonascii_key.
+  // `out` buffer of record_emits.
   static char tmp[MAXSEQ + 1];
   HANDLE in = get_the_io_handle();
   for (;;) {
@@ -24,19 +24,26 @@ int getchGNU() {
     INPUT_RECORD rec;
     DWORD count;
     if (!ReadConsoleInputA(in, &rec, 1, &count)) return -1;
-    if (rec.EventType != KEY_EVENT || !rec.Event.KeyEvent.bKeyDown) continue;
-
-    const KEY_EVENT_RECORD& key = rec.Event.KeyEvent;
-    if (key.uChar.UnicodeChar && !isSpecialKey(key.wVirtualKeyCode, key.dwControlKeyState)) {
-      // A field whose low byte is 0 leaves tmp empty: the key emits nothing.
-      tmp[0] = key.uChar.AsciiChar;
-      tmp[1] = '\0';
-      continue;
-    }
-    const char* seq = get_nonascii_key(rec, tmp);
-    if (seq && seq != tmp) {
-      std::strncpy(tmp, seq, MAXSEQ);
-      tmp[MAXSEQ] = '\0';
-    }
+    record_emits(rec, tmp);
   }
+}
+
+emitted record_emits(INPUT_RECORD& rec, char* out) {
+  if (rec.EventType != KEY_EVENT) return EMIT_NOTKEY;
+  if (!rec.Event.KeyEvent.bKeyDown) return EMIT_KEYUP;
+
+  const KEY_EVENT_RECORD& key = rec.Event.KeyEvent;
+  if (key.uChar.UnicodeChar && !isSpecialKey(key.wVirtualKeyCode, key.dwControlKeyState)) {
+    // A field whose low byte is 0 leaves `out` empty: the key emits nothing.
+    out[0] = key.uChar.AsciiChar;
+    out[1] = '\0';
+    return out[0] ? EMITS : EMIT_NULCHAR;
+  }
+  const char* seq = get_nonascii_key(rec, out);
+  if (!seq) return EMIT_NOROW;
+  if (seq != out) {
+    std::strncpy(out, seq, MAXSEQ);
+    out[MAXSEQ] = '\0';
+  }
+  return EMITS;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it: its file list and control fields,
 # lintian (any error fails), an install into a throwaway root and removal
-# from it, the installed manual page, and the installed program's start-up.
+# from it, the installed manual pages, and the installed programs' start-up.
 # Nothing is installed on this machine itself except missing build tools.
 #
 # Usage: packaging/check-deb.sh [build-dir]   (default build/package)
@@ -50,8 +50,10 @@ dpkg-deb --contents "$deb"
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)
 want=$(sort <<'EOF'
 -rwxr-xr-x root/root ./usr/bin/keybytes
+-rwxr-xr-x root/root ./usr/bin/keybytes-trace
 -rw-r--r-- root/root ./usr/share/doc/keybytes/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/keybytes/copyright
+-rw-r--r-- root/root ./usr/share/man/man1/keybytes-trace.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/keybytes.1.gz
 EOF
 )
@@ -92,6 +94,12 @@ grep -q '^KEY MAP' <<<"$text" || fail "no KEY MAP section"
 grep -q 'F5 .*ESC\[15~ .*ESC\[15;2~' <<<"$text" || fail "key-map table not rendered"
 [[ $(man -M "$root/usr/share/man" -w keybytes) == "$page" ]] || fail "man keybytes does not find the page"
 lexgrog "$page" | grep -q 'keybytes - show the bytes' || fail "bad whatis entry"
+tracepage=$root/usr/share/man/man1/keybytes-trace.1.gz
+warnings=$(MANWIDTH=80 man --warnings -l "$tracepage" 2>&1 >/dev/null)
+[[ -z $warnings ]] || fail "man warnings in keybytes-trace.1:"$'\n'"$warnings"
+[[ $(man -M "$root/usr/share/man" -w keybytes-trace) == "$tracepage" ]] ||
+  fail "man keybytes-trace does not find the page"
+lexgrog "$tracepage" | grep -q 'keybytes-trace - show why' || fail "bad whatis entry for keybytes-trace"
 
 # The program starts from where it was installed and, with no terminal to
 # read keys from, prints its banner and ends with status 0.
@@ -99,7 +107,11 @@ echo "== run"
 out=$(timeout 10 "$bin" </dev/null) || fail "keybytes failed or hung (status $?)"
 grep -q '^Press a key' <<<"$out" || fail "no banner from keybytes: $out"
 
+# keybytes-trace runs from there too, on saved bytes.
+out=$(printf '\e[15;2~' | timeout 10 "$root/usr/bin/keybytes-trace") || fail "keybytes-trace failed (status $?)"
+grep -q 'VK_F5 .*SHIFT .*\[0x1b\]\[15;2~' <<<"$out" || fail "no trace of Shift+F5: $out"
+
 dpkg --root="$root" --force-script-chrootless -r keybytes
-[[ ! -e $bin && ! -e $page ]] || fail "files left after removal"
+[[ ! -e $bin && ! -e $page && ! -e $tracepage ]] || fail "files left after removal"
 
 echo "check-deb: $deb passes"

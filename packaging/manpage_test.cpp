@@ -1,7 +1,8 @@
 // The manual's KEY MAP table read back from the roff source and compared
 // cell by cell with keytable, so the page and the program cannot drift; and
 // every line the page displays (commands, example output) rendered by groff
-// and compared with what a user types or sees.
+// and compared with what a user types or sees; keybytes-trace's examples
+// compared with its output.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -133,6 +134,34 @@ TEST(ManPage, DisplayedLinesRenderAsTyped) {
       ADD_FAILURE() << "the page does not show, on a line of its own and in order: " << want;
     else
       at = found + 1;
+  }
+}
+
+// keybytes-trace's page shows the program's own lines for the bytes its
+// examples name.
+TEST(ManPage, TraceExamplesAreTheProgramsOutput) {
+  if (!*GROFF) GTEST_SKIP() << "no groff to render the page with";
+  auto lines = [](const std::string& cmd) {
+    std::vector<std::string> out;
+    FILE* p = popen(cmd.c_str(), "r");
+    for (char buf[512]; p && std::fgets(buf, sizeof buf, p);) {
+      std::string l = buf;
+      l.erase(l.find_last_not_of(" \n") + 1);
+      out.push_back(l.erase(0, l.find_first_not_of(' ')));
+    }
+    EXPECT_EQ(p ? pclose(p) : -1, 0) << cmd;
+    return out;
+  };
+  std::vector<std::string> page = lines(std::string(GROFF) + " -man -Tutf8 -P-cbou " + TRACEPAGE);
+  const char* const examples[] = {
+      R"(printf '\e[15;2~' | )" TRACE,
+      R"(printf '\e[57441;2u\e[15;2~\e[15;2:3~\e[57441;1:3u' | )" TRACE " --input=kitty",
+  };
+  for (const char* cmd : examples) {
+    std::vector<std::string> want = lines(cmd);
+    ASSERT_GT(want.size(), 2u) << cmd;
+    auto at = std::search(page.begin(), page.end(), want.begin(), want.end());
+    EXPECT_NE(at, page.end()) << "the page does not show the lines of: " << cmd;
   }
 }
 

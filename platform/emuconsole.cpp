@@ -143,10 +143,22 @@ void put(char* buf, size_t& n, command c) {
   for (size_t i = 0; i < c.len; ++i) buf[n++] = c.bytes[i];
 }
 
+// fill, one byte a step, each step told to t.onstep. Kept out of line, so
+// that fill stays as small as it is without it.
+[[gnu::noinline]] bool fillsteps(terminput& t) {
+  while (t.inpos < t.inlen && QCAP - t.qtail >= STEPRECS) {
+    INPUT_RECORD* at = t.q + t.qtail;
+    t.qtail += decode_byte(t.dec, t.in[t.inpos], at);
+    t.onstep(t, t.in + t.inpos++, 1, at, static_cast<int>(t.q + t.qtail - at));
+  }
+  return t.inpos == t.inlen;
+}
+
 // Decodes read bytes into the queue behind the records there, as far as it
 // has room; false when bytes are left over.
 bool fill(terminput& t) {
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
+  if (t.onstep) return fillsteps(t);
   int used;
   t.qtail += decode(t.dec, t.in + t.inpos, t.inlen - t.inpos, t.q + t.qtail, QCAP - t.qtail, &used);
   t.inpos += used;
@@ -161,14 +173,19 @@ bool endread(terminput& t) {
   if (t.inlen == INBUF) return true;
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
   if (QCAP - t.qtail < KEYRECS) return false;
-  t.qtail += decode_readend(t.dec, t.q + t.qtail);
+  int k = decode_readend(t.dec, t.q + t.qtail);
+  if (t.onstep) t.onstep(t, nullptr, 0, t.q + t.qtail, k);
+  t.qtail += k;
   return true;
 }
 
 // Input has paused: what is unfinished counts as typed.
 void settle(terminput& t) {
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
-  if (QCAP - t.qtail >= STEPRECS) t.qtail += decode_flush(t.dec, t.q + t.qtail);
+  if (QCAP - t.qtail < STEPRECS) return;
+  int k = decode_flush(t.dec, t.q + t.qtail);
+  if (t.onstep) t.onstep(t, nullptr, 0, t.q + t.qtail, k);
+  t.qtail += k;
 }
 
 // Reads into the input buffer, all of it decoded. 1 when it read, 0 when
@@ -197,12 +214,11 @@ void repad(terminput& t) {
 
 void undo() { term_restore(STDIN_FILENO, enabled); }
 
-// The Linux console's own terminal types: linux, linux-16color, ...
+}  // namespace
+
 bool linuxconsole(const char* term) {
   return term && std::strncmp(term, "linux", 5) == 0 && (term[5] == '\0' || term[5] == '-');
 }
-
-}  // namespace
 
 int term_read(terminput& t, INPUT_RECORD* out, int n) {
   if (n < 1) return 0;

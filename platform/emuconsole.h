@@ -44,6 +44,12 @@ struct terminput {
   bool padmode = true;
   bool padset = false;  // term_negotiate put the keypad in application mode
   int resumes = 0;      // termresumes() when the keypad mode was last set
+  // Where set, told of each decode step: the bytes it took (none where the
+  // end of a read or a pause settled what was pending) and the records it
+  // queued, with `t.dec` as the step left it. Bytes are then decoded one at
+  // a time, so that each record can be told with the bytes behind it.
+  void (*onstep)(const terminput& t, const uint8_t* bytes, int n, const INPUT_RECORD* recs,
+                 int k) = nullptr;
 };
 
 // What term_negotiate has set on the terminal, for term_restore to put
@@ -53,6 +59,10 @@ constexpr int SET_KEYPAD = 4;   // application keypad and cursor keys turned on
 constexpr int HAD_KEYPAD = 8;   // the keypad was found in application mode
 constexpr int HAD_CURSOR = 16;  // the cursor keys were found in application mode
 static_assert((PROTO_KITTY | PROTO_WIN32) == SET_PROTO, "a keyproto fits SET_PROTO");
+
+// Whether TERM names the Linux console (linux, linux-16color, ...), whose
+// keypad term_negotiate leaves alone: set `padmode` from it.
+bool linuxconsole(const char* term);
 
 // Blocks until a record is available, then moves up to `n` queued records to
 // `out` and returns their number. Returns 0 at once when `t.fd` is not a

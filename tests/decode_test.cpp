@@ -2,12 +2,19 @@
 #include "platform/decode.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "platform/emuconsole.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -1019,6 +1026,71 @@ TEST(Decode, ChunkSplitInvariance) {
       ASSERT_TRUE(same(whole, run(in, proto, cut, 1 << 20)));
     ASSERT_TRUE(same(whole, run(in, proto, 0, STEPRECS)));
   }
+}
+
+// keybytes-trace's lines for every input above: read from a terminal (the
+// emulated console telling each decode step) and read as saved bytes, the
+// same. On the terminal, once the input is decoded and nothing is pending,
+// a CR follows it, whose lines are cut off: the only way to know that a
+// read that made no record is over.
+namespace traced {
+std::string lines;
+int master;
+size_t want, seen, cut;
+tracer tr;
+void write(const char* s, int n) { lines.append(s, static_cast<size_t>(n)); }
+void onstep(const terminput& t, const uint8_t* bytes, int n, const INPUT_RECORD* recs, int k) {
+  trace_step(tr, t.dec, bytes, n, recs, k);
+  seen += static_cast<size_t>(n);
+  if (seen == want && !cut && !decode_pending(t.dec) && ::write(master, "\r", 1) == 1)
+    cut = lines.size();
+}
+}  // namespace traced
+
+TEST(Decode, TraceOfSavedBytesIsTheTraceOfTheTerminal) {
+  int tty;
+  ASSERT_EQ(openpty(&traced::master, &tty, nullptr, nullptr, nullptr), 0);
+  termios raw;
+  tcgetattr(tty, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(tty, TCSANOW, &raw);
+  for (const auto& [in, proto] : corpus()) {
+    // Under a protocol what is unfinished waits for its rest however long.
+    decoder d{};
+    d.proto = proto;
+    INPUT_RECORD step[STEPRECS];
+    for (unsigned char b : in) decode_byte(d, b, step);
+    decode_readend(d, step);
+    if (proto != PROTO_LEGACY && decode_pending(d)) continue;
+    SCOPED_TRACE(hex(in) + " protocol " + std::to_string(proto));
+
+    std::string saved;
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(::write(p[1], in.data(), in.size()), static_cast<ssize_t>(in.size()));
+    close(p[1]);
+    traced::lines.clear();
+    traced::tr = {traced::write, "\n", {}, 0, 0, false};
+    EXPECT_TRUE(trace_saved(traced::tr, p[0], proto));
+    close(p[0]);
+    saved.swap(traced::lines);
+
+    terminput t{tty, {}, {}, 0, 0, {}, 0, 0};
+    t.dec.proto = proto;
+    t.onstep = traced::onstep;
+    traced::tr = {traced::write, "\n", {}, 0, 0, false};
+    traced::want = in.size();
+    traced::seen = traced::cut = 0;
+    ASSERT_EQ(::write(traced::master, in.data(), in.size()), static_cast<ssize_t>(in.size()));
+    // All of it readable at once, as from a pipe.
+    for (int ready = 0, i = 0; ready < static_cast<int>(in.size()) && i < 1000; ++i)
+      if (ioctl(tty, FIONREAD, &ready) != 0 || ready < static_cast<int>(in.size())) usleep(100);
+    INPUT_RECORD recs[QCAP];
+    while (traced::seen <= in.size()) ASSERT_GT(term_read(t, recs, QCAP), 0);
+    EXPECT_EQ(traced::lines.substr(0, traced::cut), saved);
+  }
+  close(tty);
+  close(traced::master);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # keybytes in a real terminal on a virtual X server of its own, typed at
 # with real key events (XTEST). Each key's display is compared with what the
 # key map gives for that key in a Windows console, written out by hand below.
-# Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES
+# Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES [KEYBYTES-TRACE]
+# With KEYBYTES-TRACE, keybytes-trace then runs in a terminal of its own.
 set -uo pipefail
 # No globbing: the expected items (st=*, [0x1b][H) are words, not patterns.
 set -f
@@ -210,6 +211,38 @@ shift+a           a
 q                 q
 '
 
+# ---- keybytes-trace (live.sh TERMINAL KEYBYTES-TRACE) ----
+# Its rows: the terminal, the keys, then a pattern (grep -E) for one line it
+# shows; `-` for the keys: another line of the same keys. Typing q ends it.
+trace_rows="
+kitty  Shift_L  ^CSI [0-9;:]+u +down +VK_SHIFT +2a +- +SHIFT +nothing: no character, no row
+kitty  -        ^CSI [0-9;:]+u +up +VK_SHIFT +2a +- +- +nothing: key-up dropped
+st     ctrl+1   ^1 +down +'1' +02 +'1' +- +1 +31\$
+"
+if [[ ${kb##*/} == keybytes-trace ]]; then
+  keys=''
+  # Its lines after the column titles, escape sequences removed.
+  shown() {
+    local t
+    t=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' "$log" 2>/dev/null | tr -d '\r' |
+      sed -n '/^bytes .*keybytes shows/,$p')
+    [[ -n $t ]] && printf '%s\n' "$t" | sed 1d
+  }
+  shows_line() { s=$(shown) && grep -qE -e "$1" <<<"$s"; }
+  trace_keys() {
+    local t combo pattern
+    while read -r t combo pattern; do
+      [[ $t == "$term" ]] || continue
+      [[ $combo == - ]] || xdotool key ${combo//,/ }
+      until_ok 5 shows_line "$pattern" || fail "$combo: no line $pattern in"$'\n'"$s"
+    done <<<"$trace_rows"
+    xdotool key q
+    until_ok 10 test -e "$dir/status" || fail "keybytes-trace still runs after q"
+    shows_line "down +'Q' +10 +'q' +- +q( |\$)" || fail "q not shown"
+    off=${#s}
+  }
+fi
+
 start_x
 # Alt must arrive as an ESC prefix, not as the eighth bit.
 xterm=(xterm -geometry 100x30+0+0 -xrm 'XTerm*metaSendsEscape: true')
@@ -259,6 +292,7 @@ shows_at_least() { s=$(shown) && ((${#s} >= $1)); }
 shows_z_last() { s=$(shown) && [[ $s == *z ]]; }
 
 off=0  # how much of what is shown has been compared
+[[ ${kb##*/} == keybytes-trace ]] && trace_keys
 while read -r combo exp rest; do
   [[ -z $combo || $combo == \#* ]] && continue
   if [[ $combo == @* ]]; then lockset "${combo#@}" "$exp"; continue; fi
@@ -311,3 +345,5 @@ if ((fails)); then
   exit 1
 fi
 echo "$term: every key as the key map gives it; the terminal answered $(printf %q "$before") before and after"
+# keybytes-trace next, in a terminal of its own.
+[[ -z ${3:-} ]] || { stop; trap - EXIT; exec bash "$here/live.sh" "$term" "$3"; }
