@@ -11,7 +11,7 @@ probe() {
   local saved reply
   saved=$(stty -g)
   stty raw -echo
-  printf '\e[?9001$p\e[?1$p\e[?66$p\e[?u\e[c'
+  printf '\e[?9001$p\e[?1$p\e[?66$p\e[?u\e[?4m\e[c'
   IFS= read -r -d c -t 10 reply && reply+=c
   stty "$saved"
   # tmux answers none of the mode queries: it tells its pane's modes itself.

@@ -139,7 +139,7 @@ shift+F5          [0x1b][15;2~ urxvt=skip   # F15, which has no row and no chara
 ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ctrl+F18, no row
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
-ctrl+Return       [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # all but kitty send CR
+ctrl+Return       [0x0a]       tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR but in kitty and in xterm under modifyOtherKeys
 alt+Return        [0x1b][M     xterm=skip tmux=skip   # xterm goes full screen
 Tab               [0x09]
 shift+Tab         [0x09]
@@ -330,6 +330,13 @@ if [[ $term == kitty ]]; then
   [[ $raw == *$'\e[>31u'* ]] || fail "kitty keyboard protocol not negotiated"
 else
   [[ $raw != *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "a keyboard protocol was turned on in $term"
+fi
+# xterm answers XTQMODKEYS (the same before and after, checked above):
+# keybytes sets modifyOtherKeys level 2 there, and nowhere else.
+if [[ $term == xterm ]]; then
+  [[ $before == *$'\e[>4;'*m* && $raw == *$'\e[>4;2m'* ]] || fail "modifyOtherKeys not asked for or not set"
+else
+  [[ $raw != *$'\e[>4;2m'* ]] || fail "modifyOtherKeys set in $term, which did not answer for it"
 fi
 # st answers no mode query: keybytes sets application cursor keys and keypad
 # and puts both back to normal at exit; under TERM=linux it leaves them.
