@@ -24,8 +24,12 @@ volatile sig_atomic_t enabled;  // what was set (SET_ bits), to put back at the 
 // The queries, in one write: win32-input-mode's state (DECRQM 9001), the
 // kitty protocol's flags, the keypad's and the cursor keys' modes (DECRQM 66
 // and 1), the modifyOtherKeys level (XTQMODKEYS), and primary device
-// attributes, which every terminal answers, after them.
-const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c";
+// attributes, which every terminal answers, after them. A terminal that
+// does not know a query may act on it as on the same final without the
+// marker (st restores the cursor on CSI ? u and underlines after CSI ? 4 m),
+// so the cursor and its attributes are saved before (DECSC) and put back
+// after (DECRC).
+const char ASK[] = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
 
 // Turning a protocol on, and off again. kitty's flags 31 (disambiguate,
 // event types, alternate keys, all keys as reports, text) are pushed and

@@ -334,7 +334,7 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
 
 // ---- Keyboard protocols ----------------------------------------------------
 
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c";
+const char ASKED[] = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
 const char PADON[] = "\x1b[?1h\x1b=";  // application keypad and cursor keys
 
 // The key-down records of keys other than Shift, Ctrl and Alt until the Z

@@ -158,7 +158,14 @@ void header() {
   if (set & SET_KEYPAD)
     add("; keypad application (was %s), cursor keys application (was %s)",
         set & HAD_KEYPAD ? "application" : "normal", set & HAD_CURSOR ? "application" : "normal");
-  // The modifyOtherKeys level term_negotiate set goes here, once it sets one.
+  if (set & SET_MODKEYS) {
+    int had = modkeys_had(set);
+    if (had == NOVAL)
+      add("; modifyOtherKeys 2 (was unset)");
+    else
+      add("; modifyOtherKeys 2 (was %d)", had);
+  }
+  if (tin.open) add("; answers still awaited behind keys typed");
   add("; answered: %s", nanswers ? bytetext(shown, sizeof shown, answers, nanswers) : "nothing");
   const char* term = std::getenv("TERM");
   add("; TERM=%s", term ? term : "");

@@ -68,7 +68,7 @@ start_x() {
 # without the control sequences it writes to the terminal itself.
 shown() {
   local s
-  s=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' -e '/^Script done on /d' "$log" 2>/dev/null | tr -d '\r\n')
+  s=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>78]//g' -e '/^Script done on /d' "$log" 2>/dev/null | tr -d '\r\n')
   [[ $s == *"ctrl-c."* ]] || return 1
   printf '%s' "${s#*ctrl-c.}"
 }
@@ -224,7 +224,7 @@ if [[ ${kb##*/} == keybytes-trace ]]; then
   # Its lines after the column titles, escape sequences removed.
   shown() {
     local t
-    t=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>]//g' "$log" 2>/dev/null | tr -d '\r' |
+    t=$(sed -e $'s/\e\\[[0-9;?<>=$]*[A-Za-z~]//g' -e $'s/\e[=>78]//g' "$log" 2>/dev/null | tr -d '\r' |
       sed -n '/^bytes .*keybytes shows/,$p')
     [[ -n $t ]] && printf '%s\n' "$t" | sed 1d
   }
