@@ -25,17 +25,11 @@ uint8_t replybits(const csiparams& p, uint8_t f) {
 }
 
 // The key a terminal names by the character it types (modifyOtherKeys'
-// CSI 27 ; m ; c ~, and CSI c ; m u): 8 is Backspace, as a terminal whose
-// Backspace sends it names it; with Shift, the key's shifted character,
-// whichever of the two the terminal named.
-keydef typedkey(int32_t c, DWORD mods) {
-  keydef k = c == 0x08 ? vt::delkey : codekey(c);
-  if (!(mods & SHIFT_PRESSED) || (k.state & SHIFT_PRESSED)) return k;
-  if (c >= 'a' && c <= 'z') return bytekey(static_cast<uint8_t>(c - 0x20));
-  for (const keydef& s : vt::punctkeys)
-    if (s.vk == k.vk && s.state == SHIFT_PRESSED) return s;
-  return k;
-}
+// CSI 27 ; m ; c ~, and CSI c ; m u). The character is taken as named:
+// with Shift it is the shifted one, or with CapsLock on too a lower-case
+// letter, as a Windows console gives it. 8 is Backspace, where a
+// terminal's Backspace sends it.
+keydef typedkey(int32_t c) { return c == 0x08 ? vt::delkey : codekey(c); }
 
 }  // namespace
 
@@ -85,10 +79,10 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
     return 1;
   }
   if (f == 'u' && p.n >= 1 && p.n <= 2 && a0 >= 0)
-    return press(typedkey(a0, modparam(a1)), modparam(a1) | alt, out);
+    return press(typedkey(a0), modparam(a1) | alt, out);
   if (const keydef* fin = find(vt::tildefinals, f)) {
     if (f == '~' && p.n == 3 && a0 == 27 && arg(p, 2) >= 0)  // modifyOtherKeys
-      return press(typedkey(arg(p, 2), modparam(a1)), modparam(a1) | alt, out);
+      return press(typedkey(arg(p, 2)), modparam(a1) | alt, out);
     const keydef* k = p.n <= 2 ? find(vt::tildekeys, a0) : nullptr;
     if (!k) return -1;
     return press(*k, fin->state | modparam(a1) | alt, out);

@@ -236,8 +236,7 @@ const row modified_rows[] = {
   {"\x1b[27;4;65~",   {'A',       'A',  S | A}},
   {"\x1b[27;7;97~",   {'A',       0,    C | A}},      // Ctrl+Alt is AltGr
   {"\x1b[27;5;8~",    {VK_BACK,   0x7F, C}},          // Backspace sending 8
-  {"\x1b[27;2;97~",   {'A',       'A',  S}},          // the key's own character
-  {"\x1b[27;2;49~",   {'1',       '!',  S}},
+  {"\x1b[27;2;97~",   {'A',       'a',  S}},          // with CapsLock on
   {"\x1b[49;5u",      {'1',       0,    C}},
   {"\x1b[13;2u",      {VK_RETURN, '\r', S}},
   {"\x1b[9;5u",       {VK_TAB,    0,    C}},
