@@ -218,8 +218,6 @@ const row modified_rows[] = {
   {"\x1b[27;5;91~",   {VK_OEM_4,  0x1B, C}},
   {"\x1b[27;6;95~",   {VK_OEM_MINUS, 0x1F, S | C}},
   {"\x1b[27;6;94~",   {'6',       0x1E, S | C}},
-  {"\x1b[27;5;93~",   {VK_OEM_6,  0x1D, C}},
-  {"\x1b[27;5;92~",   {VK_OEM_5,  0x1C, C}},
   {"\x1b[27;2;13~",   {VK_RETURN, '\r', S}},
   {"\x1b[27;3;13~",   {VK_RETURN, '\r', A}},
   {"\x1b[27;5;32~",   {VK_SPACE,  ' ',  C}},
