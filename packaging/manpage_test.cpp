@@ -86,6 +86,7 @@ const char* const displayed[] = {
     R"(printf '\e[<u')",
     R"(printf '\e[?9001l')",
     R"(printf '\e[?1l\e>')",
+    R"(printf '\e[>4;0m')",
     R"(printf '\e[<u' > /dev/pts/3)",
     R"($ keybytes)",
     R"(cygwin/gnu key banger. Shows emitted characters for a keypress)",

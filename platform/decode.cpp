@@ -25,10 +25,24 @@ bool push(decoder& d, uint8_t b) {
 
 DWORD altof(const decoder& d) { return d.alt ? LEFT_ALT_PRESSED : 0; }
 
+namespace {
+
+// A control sequence in the form of a reply while answers are awaited.
+bool inreply(const decoder& d) {
+  return d.awaiting && d.st == CSI && (d.p.priv == '?' || d.p.priv == '>');
+}
+
+}  // namespace
+
 // A sequence that is no key: ESC as the Escape key, then each byte as typed.
+// A reply cut short or unknown is dropped instead.
 int typeout(decoder& d, INPUT_RECORD* out) {
   int n = 0;
   if (d.alt) n += press(vt::c0keys[ESC], 0, out);
+  if (inreply(d)) {
+    reset(d);
+    return n;
+  }
   for (int i = 0; i < d.len; ++i) n += press(bytekey(d.seq[i]), 0, out + n);
   reset(d);
   return n;
@@ -314,7 +328,12 @@ int decode_readend(decoder& d, INPUT_RECORD* out) {
   return bare_o(d) ? focusout(d, out) : 0;
 }
 
+bool decode_lonewait(const decoder& d) {
+  return decode_pending(d) && (d.proto == PROTO_LEGACY || d.awaiting) && !inreply(d);
+}
+
 int decode_flush(decoder& d, INPUT_RECORD* out) {
+  if (inreply(d)) return 0;  // its rest is on its way
   if (d.st != MOUSE) return giveup(d, out);
   // ESC [ M and less than a report, read together: a report comes whole, so
   // this was st's Ctrl+Delete and then keys typed after it, read afresh.

@@ -67,18 +67,29 @@ enum keyproto : uint8_t {
 };
 
 // Replies to the keyboard queries, as bits of decoder::replies.
-constexpr uint8_t SEEN_DA1 = 1;      // primary device attributes: the last reply
-constexpr uint8_t SEEN_KITTY = 2;    // the kitty protocol's flags
-constexpr uint8_t SEEN_W32 = 4;      // win32-input-mode known, and off
-constexpr uint8_t SEEN_W32ON = 8;    // win32-input-mode already on
-constexpr uint8_t SEEN_KPAM = 16;    // the keypad in application mode (DECKPAM)
-constexpr uint8_t SEEN_DECCKM = 32;  // the cursor keys in application mode
+constexpr uint8_t SEEN_DA1 = 1;       // primary device attributes: the last reply
+constexpr uint8_t SEEN_KITTY = 2;     // the kitty protocol's flags
+constexpr uint8_t SEEN_W32 = 4;       // win32-input-mode known, and off
+constexpr uint8_t SEEN_W32ON = 8;     // win32-input-mode already on
+constexpr uint8_t SEEN_KPAM = 16;     // the keypad in application mode (DECKPAM)
+constexpr uint8_t SEEN_DECCKM = 32;   // the cursor keys in application mode
+constexpr uint8_t SEEN_MODKEYS = 64;  // XTQMODKEYS: modifyOtherKeys, at decoder::modkeys
+
+// The highest modifyOtherKeys level an XTQMODKEYS answer may give.
+constexpr int MODKEYS_MAX = 3;
 
 struct decoder {
   keyproto proto;   // set by the caller
   uint8_t replies;  // SEEN_ bits of the replies decoded; the caller clears it
   uint8_t lead;     // win32: a lead surrogate just came (1 key down, 2 key up)
   uint8_t held;     // kitty: modifier keys held, a bit per vt::kittymods row
+  // Answers to device attributes queries still on their way, set by the
+  // caller and counted down by each answer. Meanwhile a control sequence
+  // with the private marker '?' or '>' is a reply, never keys: it waits for
+  // its final byte however long that takes and is dropped if it is no
+  // reply known.
+  uint8_t awaiting;
+  int8_t modkeys;  // the modifyOtherKeys level answered; NOVAL when the answer had none
   parse_state st;
   bool alt;             // an ESC prefix: the next key is pressed with Alt
   uint8_t need;         // UTF-8 or mouse-report bytes still to come; 1 when
@@ -101,6 +112,12 @@ int decode_byte(decoder& d, uint8_t byte, INPUT_RECORD* out);
 // True while a sequence or a character is incomplete.
 inline bool decode_pending(const decoder& d) { return d.st != GROUND; }
 
+// Whether what is pending counts as typed once the input pauses
+// (ESC_WAIT_MS in emuconsole.h): in legacy input, and while answers are
+// awaited, since keys typed before a protocol was turned on are legacy
+// input; never a reply in progress.
+bool decode_lonewait(const decoder& d);
+
 // A read has ended with all its bytes decoded. A terminal writes a mouse
 // report whole, so an ESC [ M that ends a read is no report but st's
 // Ctrl+Delete (Alt with it after an extra ESC), settled at once rather than
@@ -113,7 +130,8 @@ int decode_readend(decoder& d, INPUT_RECORD* out);
 // Escape key, ESC and one of [ O ] P X ^ _ alone is Alt with that key,
 // ESC [ M and less than a mouse report is st's Ctrl+Delete and the keys
 // after it, ESC [ O and less than an SS3 key is focus out and the bytes
-// after it typed, anything longer is typed out). Writes at most STEPRECS
+// after it typed, anything longer is typed out), except a reply in progress
+// while answers are awaited, which stays pending. Writes at most STEPRECS
 // records.
 int decode_flush(decoder& d, INPUT_RECORD* out);
 

@@ -22,9 +22,9 @@ volatile sig_atomic_t enabled;  // what was set (SET_ bits), to put back at the 
 
 // The queries, in one write: win32-input-mode's state (DECRQM 9001), the
 // kitty protocol's flags, the keypad's and the cursor keys' modes (DECRQM 66
-// and 1), and primary device attributes, which every terminal answers,
-// after them.
-const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+// and 1), the modifyOtherKeys level (XTQMODKEYS), and primary device
+// attributes, which every terminal answers, after them.
+const char ASK[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c";
 
 // Turning a protocol on, and off again. kitty's flags 31 (disambiguate,
 // event types, alternate keys, all keys as reports, text) are pushed and
@@ -46,6 +46,11 @@ static_assert(PROTO_KITTY == 1 && PROTO_WIN32 == 2, "turnon and turnoff are inde
 constexpr command padon = cmd("\x1b[?1h\x1b=");
 constexpr command cursorback[] = {cmd("\x1b[?1l"), cmd("\x1b[?1h")};
 constexpr command keypadback[] = {cmd("\x1b>"), cmd("\x1b=")};
+
+// modifyOtherKeys level 2: keys with modifiers as CSI 27 ; m ; c ~. Only
+// where the terminal answered XTQMODKEYS: one that does not know the
+// sequence may take it for text attributes.
+constexpr command modon = cmd("\x1b[>4;2m");
 
 // The device attributes query whose answer ends the drain.
 constexpr command askda = cmd("\x1b[c");
@@ -150,16 +155,99 @@ int readin(terminput& t) {
   return got < 0 && (errno == EINTR || errno == EAGAIN) ? 0 : -1;
 }
 
-// Sets the keypad modes again after a stop, with every record handed out
-// and no input waiting: by then the display loop has shown the items of
-// every key typed, so the bytes never land among the items of a paste still
-// being shown. The count is taken before the write, so a continue during
-// it has them written again.
+// The modes legacy input sets: the keypad's, modifyOtherKeys. Their bytes
+// go to `buf` (16 bytes); returns how many.
+size_t legacymodes(bool pad, bool mod, char* buf) {
+  size_t n = 0;
+  if (pad) put(buf, n, padon);
+  if (mod) put(buf, n, modon);
+  return n;
+}
+
+// Sets legacy input's modes again after a stop, with every record handed
+// out and no input waiting: by then the display loop has shown the items
+// of every key typed, so the bytes never land among the items of a paste
+// still being shown. The count is taken before the write, so a continue
+// during it has them written again.
 void repad(terminput& t) {
   int now = termresumes();
-  if (!t.padset || now == t.resumes || waitin(t.fd, 0) > 0) return;
+  if (!(t.padset || t.modset) || now == t.resumes || waitin(t.fd, 0) > 0) return;
   t.resumes = now;
-  writeall(t.fd, padon);
+  char buf[16];
+  writeall(t.fd, {buf, legacymodes(t.padset, t.modset, buf)});
+}
+
+// The answers have come: nothing left for term_restore to wait for.
+void noteanswered(terminput& t) {
+  if (t.on && !t.dec.awaiting && (*t.on & SET_ASKING)) *t.on = *t.on & ~SET_ASKING;
+}
+
+// Ends the negotiation: turns on the first protocol the answers offered,
+// or sets legacy input's modes, and records it in `*t.on`. An answer still
+// on its way stays awaited, and recorded, until it comes.
+void conclude(terminput& t) {
+  t.open = false;
+  int asking = t.dec.awaiting ? SET_ASKING : 0;
+  uint8_t seen = t.dec.replies;
+  if (seen & SEEN_W32ON) {  // on already: decode it, leave it on
+    t.dec.proto = PROTO_WIN32;
+    return;
+  }
+  keyproto want = seen & SEEN_W32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
+  if (want != PROTO_LEGACY) {
+    if (tell(t.fd, turnon[want], t.on, want | asking)) t.dec.proto = want;
+    return;
+  }
+  // Under a protocol every key is a report whatever the modes, so only
+  // legacy input needs application keypad and modifyOtherKeys.
+  bool pad = t.padmode, mod = seen & SEEN_MODKEYS;
+  int set = asking;
+  if (pad)
+    set |= SET_KEYPAD | (seen & SEEN_KPAM ? HAD_KEYPAD : 0) | (seen & SEEN_DECCKM ? HAD_CURSOR : 0);
+  if (mod) set |= SET_MODKEYS | had_modkeys(t.dec.modkeys);
+  char buf[16];
+  size_t n = legacymodes(pad, mod, buf);
+  if (n == 0) return;
+  t.resumes = termresumes();
+  if (!tell(t.fd, {buf, n}, t.on, set)) return;
+  t.padset = pad;
+  t.modset = mod;
+}
+
+// One step of reading: decodes what was read, settles what a pause has
+// ended, or waits for input and reads it, carrying an open negotiation
+// along. With `handout` it stops short of waiting once records are queued.
+// False when the terminal has gone or the read failed.
+bool advance(terminput& t, bool handout) {
+  if (t.inpos < t.inlen) {
+    fill(t);
+    noteanswered(t);
+    return true;
+  }
+  endread(t);
+  // The bytes read with the last answer were typed before anything was
+  // turned on: decoded as they were sent.
+  if (t.open && !t.dec.awaiting && !decode_pending(t.dec)) {
+    conclude(t);
+    return true;
+  }
+  if (handout && t.qhead != t.qtail) return true;
+  // Waiting for the answers: ASK_WAIT_MS of it at most, and a reply or a
+  // key cut short meanwhile waits with them. Otherwise something
+  // unfinished waits ESC_WAIT_MS for the rest and then counts as typed.
+  bool asking = t.open && t.dec.awaiting;
+  bool lone = !asking && decode_lonewait(t.dec);
+  if (!asking && !lone) repad(t);
+  long long t0 = nowms();
+  int ready = waitin(t.fd, asking ? t.askleft : lone ? ESC_WAIT_MS : -1);
+  if (asking) t.askleft -= std::min(static_cast<long long>(t.askleft), nowms() - t0);
+  if (ready < 0) return errno == EINTR;
+  if (ready == 0 && asking) {
+    if (t.askleft == 0) conclude(t);  // too late: what has come counts
+  } else if (ready == 0) {
+    settle(t);
+  }
+  return ready == 0 || readin(t) >= 0;
 }
 
 void undo() { term_restore(STDIN_FILENO, enabled); }
@@ -177,28 +265,8 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
     if (!isatty(t.fd)) return 0;
     t.tty = true;
   }
-  while (t.qhead == t.qtail) {
-    if (t.inpos < t.inlen) {
-      fill(t);
-      continue;
-    }
-    endread(t);
-    if (t.qhead != t.qtail) break;
-    // Something unfinished in legacy input waits ESC_WAIT_MS for the rest
-    // and then counts as typed; otherwise wait for input.
-    bool unfinished = decode_pending(t.dec) && t.dec.proto == PROTO_LEGACY;
-    if (!unfinished) repad(t);
-    int ready = waitin(t.fd, unfinished ? ESC_WAIT_MS : -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return 0;
-    }
-    if (ready == 0) {
-      settle(t);
-      continue;
-    }
-    if (readin(t) < 0) return 0;
-  }
+  while (t.qhead == t.qtail)
+    if (!advance(t, true)) return 0;
   int k = 0;
   while (k < n && t.qhead < t.qtail) out[k++] = t.q[t.qhead++];
   return k;
@@ -206,68 +274,59 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
 
 void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
   *on = PROTO_LEGACY;
-  if (!waitable(t.fd) || !writeall(t.fd, cmd(ASK))) return;
+  t.on = on;
   t.dec.replies = 0;
-  long long end = nowms() + ASK_WAIT_MS;
-  for (;;) {
-    if (t.inpos < t.inlen) {
-      if (!fill(t)) break;  // the queue is full: no room to read further
-      continue;
-    }
-    if (!endread(t)) break;
-    bool answered = t.dec.replies & SEEN_DA1;
-    if (answered && !decode_pending(t.dec)) break;
-    // After the last answer only a key typed meanwhile can be unfinished:
-    // it gets the lone-ESC wait of legacy input, as it was typed in it.
-    int ready = waitin(t.fd, answered ? std::min(ESC_WAIT_MS, msleft(end)) : msleft(end));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0 && answered) settle(t);
-    if (ready <= 0 || readin(t) < 0) break;
-  }
-
-  uint8_t seen = t.dec.replies;
-  if (seen & SEEN_W32ON) {  // on already: decode it, leave it on
-    t.dec.proto = PROTO_WIN32;
+  t.dec.awaiting = 1;
+  if (!waitable(t.fd) || !tell(t.fd, cmd(ASK), on, SET_ASKING)) {
+    t.dec.awaiting = 0;
     return;
   }
-  keyproto want = seen & SEEN_W32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
-  if (want == PROTO_LEGACY) {
-    // Under a protocol every keypad key is a report whatever the mode, so
-    // only legacy input needs application mode.
-    if (!t.padmode) return;
-    int had = (seen & SEEN_KPAM ? HAD_KEYPAD : 0) | (seen & SEEN_DECCKM ? HAD_CURSOR : 0);
-    t.resumes = termresumes();
-    t.padset = tell(t.fd, padon, on, SET_KEYPAD | had);
-    return;
-  }
-  if (decode_pending(t.dec)) settle(t);  // legacy input cut short by the deadline
-  if (tell(t.fd, turnon[want], on, want)) t.dec.proto = want;
+  // Until the answers, or until keys typed meanwhile fill the queue:
+  // term_read goes on from there.
+  t.open = true;
+  t.askleft = ASK_WAIT_MS;
+  while (t.open && QCAP - t.qtail >= STEPRECS)
+    if (!advance(t, false)) conclude(t);
 }
 
 void term_restore(int fd, int set) {
   int proto = set & SET_PROTO;
-  bool drain = proto == PROTO_KITTY || proto == PROTO_WIN32;
-  if (!drain && !(set & SET_KEYPAD)) return;
+  bool on = proto == PROTO_KITTY || proto == PROTO_WIN32;
+  if (!on && !(set & (SET_KEYPAD | SET_MODKEYS | SET_ASKING))) return;
   int saved = errno;
   // Without a way to wait for the answer, no query: it would be left for
   // the next program.
-  drain = drain && waitable(fd);
+  bool ask = on && waitable(fd);
   char buf[32];
   size_t n = 0;
   if (set & SET_KEYPAD) {
     put(buf, n, cursorback[(set & HAD_CURSOR) != 0]);
     put(buf, n, keypadback[(set & HAD_KEYPAD) != 0]);
   }
-  if (proto == PROTO_KITTY || proto == PROTO_WIN32) put(buf, n, turnoff[proto]);
-  if (drain) put(buf, n, askda);
-  if (writeall(fd, {buf, n}) && drain) {
-    // Reports already on their way are read while the terminal is still
-    // raw, so none is echoed or left for the next program.
+  if (set & SET_MODKEYS) {  // back to the level found: CSI > 4 ; level m, or CSI > 4 m
+    int level = modkeys_had(set);
+    put(buf, n, cmd("\x1b[>4"));
+    if (level != NOVAL) {
+      buf[n++] = ';';
+      buf[n++] = static_cast<char>('0' + level);
+    }
+    buf[n++] = 'm';
+  }
+  if (on) put(buf, n, turnoff[proto]);
+  if (ask) put(buf, n, askda);
+  // The answers awaited: to this query, and to the first ones where they
+  // have not all come.
+  int answers = (ask ? 1 : 0) + (set & SET_ASKING && waitable(fd) ? 1 : 0);
+  if ((n == 0 || writeall(fd, {buf, n})) && answers) {
+    // Reports and answers already on their way are read while the
+    // terminal is still raw, so none is echoed or left for the next
+    // program.
     decoder d{};
+    d.awaiting = static_cast<uint8_t>(answers);
     INPUT_RECORD dropped[STEPRECS];
     uint8_t in[64];
     long long end = nowms() + DRAIN_WAIT_MS;
-    while (!(d.replies & SEEN_DA1)) {
+    while (d.awaiting) {
       int ready = waitin(fd, msleft(end));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) break;

@@ -8,6 +8,11 @@ namespace {
 
 // What a reply to the keyboard queries tells: SEEN_ bits.
 uint8_t replybits(const csiparams& p, uint8_t f) {
+  if (p.priv == '>' && f == 'm') {  // XTQMODKEYS: CSI > 4 ; level m, the level may be omitted
+    int32_t level = arg(p, 1);
+    bool known = level == NOVAL || (level >= 0 && level <= MODKEYS_MAX);
+    return !p.bad && plain(p, 2) && arg(p, 0) == 4 && known ? SEEN_MODKEYS : 0;
+  }
   if (p.priv != '?') return 0;
   if (f == 'c') return SEEN_DA1;  // however many attributes: xterm lists a dozen
   if (p.bad) return 0;
@@ -50,7 +55,10 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
   // the Escape key.
   for (const keydef& r : vt::replies)
     if (r.code == f && r.vk == p.priv && r.ch == p.inter) {
-      d.replies |= replybits(p, f);
+      uint8_t seen = replybits(p, f);
+      if (seen & SEEN_MODKEYS) d.modkeys = static_cast<int8_t>(arg(p, 1));
+      if (seen & SEEN_DA1 && d.awaiting) --d.awaiting;
+      d.replies |= seen;
       return alt ? press(vt::c0keys[ESC], 0, out) : 0;
     }
   if (p.bad) return -1;

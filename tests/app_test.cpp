@@ -26,11 +26,26 @@ const char BANNER[] =
     "Press a key. Quit with q, Q or ctrl-c.\n";
 
 // The keyboard and keypad queries, written at the first read.
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c";
 // Legacy input: application keypad and cursor keys after the queries, and
 // normal mode at the end where the terminal did not say how it was.
 const char PADON[] = "\x1b[?1h\x1b=";
 const char PADOFF[] = "\x1b[?1l\x1b>";
+// Where the terminal answers XTQMODKEYS (level 0 here), modifyOtherKeys
+// level 2 with the keypad mode, and level 0 again at the end.
+const char MODON[] = "\x1b[>4;2m";
+const char MODOFF[] = "\x1b[>4;0m";
+
+// Whether input is left on the terminal for the shell at `fd`. Its line
+// editing would hold back a report without a line end, so look without it.
+bool leftover(int fd) {
+  struct termios t;
+  tcgetattr(fd, &t);
+  t.c_lflag &= ~ICANON;
+  tcsetattr(fd, TCSANOW, &t);
+  pollfd pfd{fd, POLLIN, 0};
+  return poll(&pfd, 1, 50) == 1;
+}
 
 // keybytes runs with the terminal type xterm whatever the environment says,
 // since on the Linux console's it leaves the keypad alone.
@@ -54,16 +69,16 @@ class Keybytes : public ::testing::Test {
   }
 
   // What was shown after the banner, the queries (which this terminal
-  // leaves unanswered) and the keypad mode, once the program has ended with
-  // 0 and put the keypad back.
-  std::string ended() {
+  // leaves unanswered) and the keypad mode (`set`), once the program has
+  // ended with 0 and put the keypad back (`back`).
+  std::string ended(const std::string& set = PADON, const std::string& back = PADOFF) {
     int status = ptywait(p, 2000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ptydrain(p, 200);
-    std::string after = p.out.substr(sizeof BANNER - 1), head = std::string(ASKED) + PADON;
+    std::string after = p.out.substr(sizeof BANNER - 1), head = ASKED + set;
     EXPECT_EQ(after.rfind(head, 0), 0u) << after;
-    size_t tail = after.size() - std::min(after.size(), sizeof PADOFF - 1);
-    EXPECT_EQ(after.substr(tail), PADOFF);
+    size_t tail = after.size() - std::min(after.size(), back.size());
+    EXPECT_EQ(after.substr(tail), back);
     return after.rfind(head, 0) == 0 ? after.substr(head.size(), tail - head.size()) : after;
   }
 
@@ -166,9 +181,10 @@ TEST(KeybytesAttributes, RawClearsSevenBitsAndExitRestoresAll) {
 // Stopped from outside and continued: the shell puts its own attributes on
 // the terminal meanwhile and its line editor the keypad in normal mode;
 // keybytes makes the terminal raw again and, before it reads the next key,
-// sets the application keypad again.
+// sets the application keypad and modifyOtherKeys again.
 TEST_F(Keybytes, RawAndKeypadAgainAfterStopAndContinue) {
-  ASSERT_TRUE(ptyexpect(p, PADON)) << p.out;
+  ptytype(p, "\x1b[>4;0m\x1b[?62;c");
+  ASSERT_TRUE(ptyexpect(p, std::string(PADON) + MODON)) << p.out;
   struct termios raw, now;
   ASSERT_EQ(tcgetattr(p.master, &raw), 0);
   // SIGSTOP: keybytes leads its own session, where SIGTSTP would not stop it.
@@ -189,9 +205,10 @@ TEST_F(Keybytes, RawAndKeypadAgainAfterStopAndContinue) {
     usleep(5000);
   }
   sameattrs(raw, now, "after SIGCONT");
-  ASSERT_TRUE(ptyexpect(p, std::string(PADOFF) + PADON)) << p.out;
+  ASSERT_TRUE(ptyexpect(p, std::string(PADOFF) + PADON + MODON)) << p.out;
   keys({{"\r", "[0x0d]"}, {"q", "q"}});
-  EXPECT_EQ(ended(), std::string(PADOFF) + PADON + "[0x0d]q\r\n");
+  EXPECT_EQ(ended(std::string(PADON) + MODON, std::string(PADOFF) + MODOFF),
+            std::string(PADOFF) + PADON + MODON + "[0x0d]q\r\n");
 }
 
 // Whether `pid` sits in a write to standard output that cannot go on.
@@ -207,7 +224,8 @@ bool contpending(pid_t pid) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
   std::string field;
   unsigned long long set = 0;
-  while (f >> field && field != "ShdPnd:") {}
+  while (f >> field && field != "ShdPnd:") {
+  }
   return f >> std::hex >> set && set & (1ULL << (SIGCONT - 1));
 }
 
@@ -225,7 +243,9 @@ bool waitfor(F cond) {
 TEST_F(Keybytes, NoItemLostToSignalsWhileOutputIsBlocked) {
   std::string typed;
   for (int i = 0; i < 3000; ++i) typed += "\x1b[A";
-  ptytype(p, typed + "q");
+  // Answered first: keys typed ahead of the answers would hold the keypad
+  // mode back until they have been shown.
+  ptytype(p, "\x1b[?62;c" + typed + "q");
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(waitfor([&] { return blockedwriting(p.pid); })) << "signal " << i;
     kill(p.pid, SIGCONT);
@@ -281,9 +301,11 @@ TEST_F(Keybytes, HangupEndsItPromptly) {
 // terminal still there (standard input open for writing only: every read
 // fails, nothing is answered, so normal mode). On the Linux console the
 // keypad is left alone: in application mode it would send its NumLock-off
-// forms whatever NumLock says.
+// forms whatever NumLock says. modifyOtherKeys goes back likewise to the
+// level XTQMODKEYS gave. Answers that come after q are read before the
+// attributes go back, not left for the shell.
 TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
-  enum { QUIT, SIGNAL, FAILING };
+  enum { QUIT, SIGNAL, FAILING, QUIT_FIRST };
   // clang-format off
   const struct {
     int exit;
@@ -291,8 +313,11 @@ TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
     const char* answer;
     const char* after;  // what the terminal gets after the queries
   } rows[] = {
-    {QUIT,    "xterm",         "\x1b[?66;1$y\x1b[?1;1$y\x1b[?62;c", "\x1b[?1h\x1b=q\r\n\x1b[?1h\x1b="},
-    {SIGNAL,  "xterm",         "\x1b[?66;1$y\x1b[?1;2$y\x1b[?62;c", "\x1b[?1h\x1b=\x1b[?1l\x1b="},
+    {QUIT,    "xterm",         "\x1b[?66;1$y\x1b[?1;1$y\x1b[>4;0m\x1b[?62;c",
+                               "\x1b[?1h\x1b=\x1b[>4;2mq\r\n\x1b[?1h\x1b=\x1b[>4;0m"},
+    {SIGNAL,  "xterm",         "\x1b[?66;1$y\x1b[?1;2$y\x1b[>4m\x1b[?62;c",
+                               "\x1b[?1h\x1b=\x1b[>4;2m\x1b[?1l\x1b=\x1b[>4m"},
+    {QUIT_FIRST, "xterm",      "\x1b[?9001;0$y\x1b[>4;0m\x1b[?62;22c", "\x1b[?1h\x1b=q\r\n\x1b[?1l\x1b>"},
     {FAILING, "xterm",         "x",                                "\x1b[?1h\x1b=\x1b[?1l\x1b>"},
     {QUIT,    "linux",         "\x1b[?6c",                         "q\r\n"},
     {QUIT,    "linux-16color", "\x1b[?6c",                         "q\r\n"},
@@ -301,6 +326,7 @@ TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.term) + " exit " + std::to_string(r.exit));
     ptyrun p;
+    int shell = -1;
     setenv("TERM", r.term, 1);
     if (r.exit == FAILING) {
       int tty = -1;
@@ -316,15 +342,25 @@ TEST(KeybytesKeypad, RestoredAsFoundAtEveryExit) {
       close(wronly);
       close(tty);
     } else if (ptystart(p, KEYBYTES, cooked()) && ptyexpect(p, ASKED)) {
+      // Kept open, as the person's shell keeps it, to see what is left.
+      shell = open(ptsname(p.master), O_RDWR | O_NOCTTY);
+      if (r.exit == QUIT_FIRST) {  // the answers come after q and after the wait
+        ptytype(p, "q");
+        usleep(300 * 1000);  // beyond the 200 ms the answers are waited for
+      }
       ptytype(p, r.answer);
       if (r.exit == QUIT)
         ptytype(p, "q");
-      else if (ptyexpect(p, PADON))
+      else if (r.exit == SIGNAL && ptyexpect(p, PADON))
         kill(p.pid, SIGQUIT);
       EXPECT_NE(ptywait(p, 2000), -1);
     }
     setenv("TERM", "xterm", 1);
     ptydrain(p, 200);
+    if (shell >= 0) {
+      EXPECT_FALSE(leftover(shell));
+      close(shell);
+    }
     size_t at = p.out.find(ASKED);
     EXPECT_EQ(at == std::string::npos ? p.out : p.out.substr(at + sizeof ASKED - 1), r.after);
     ptystop(p);
@@ -384,17 +420,6 @@ class KeybytesProtocol : public ::testing::TestWithParam<protocase> {
     if (shell >= 0) close(shell);
   }
 
-  // Whether input is left for the shell. Its line editing would hold back
-  // a report without a line end, so look without it.
-  bool leftover() {
-    struct termios t;
-    tcgetattr(shell, &t);
-    t.c_lflag &= ~ICANON;
-    tcsetattr(shell, TCSANOW, &t);
-    pollfd pfd{shell, POLLIN, 0};
-    return poll(&pfd, 1, 50) == 1;
-  }
-
   ptyrun p;
   int shell = -1;
 };
@@ -414,7 +439,7 @@ TEST_P(KeybytesProtocol, ShowsWhatLegacyInputCannotExpress) {
   struct termios after;
   ASSERT_EQ(tcgetattr(p.master, &after), 0);
   EXPECT_EQ(after.c_lflag, cooked().c_lflag);
-  EXPECT_FALSE(leftover());
+  EXPECT_FALSE(leftover(shell));
 }
 
 TEST_P(KeybytesProtocol, FatalSignalTurnsItOff) {
@@ -428,7 +453,7 @@ TEST_P(KeybytesProtocol, FatalSignalTurnsItOff) {
   struct termios after;
   ASSERT_EQ(tcgetattr(p.master, &after), 0);
   EXPECT_EQ(after.c_lflag, cooked().c_lflag);
-  EXPECT_FALSE(leftover());
+  EXPECT_FALSE(leftover(shell));
 }
 
 // Nothing can be written to a terminal that has gone; keybytes still ends

@@ -967,6 +967,11 @@ const struct { const char* in; uint8_t seen; } reply_rows[] = {
   {"\x1b[?1;1$y",                            SEEN_DECCKM},
   {"\x1b[?1;2$y",                            0},  // normal cursor keys
   {"\x1b[?25;1$y",                           0},  // another mode
+  {"\x1b[>4;0m",                             SEEN_MODKEYS},  // XTQMODKEYS
+  {"\x1b[>4;3m",                             SEEN_MODKEYS},
+  {"\x1b[>4m",                               SEEN_MODKEYS},  // no level given
+  {"\x1b[>4;4m",                             0},  // beyond the levels there are
+  {"\x1b[>1;2m",                             0},  // another resource
 };
 // clang-format on
 

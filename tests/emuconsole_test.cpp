@@ -334,7 +334,7 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
 
 // ---- Keyboard protocols ----------------------------------------------------
 
-const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[c";
+const char ASKED[] = "\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c";
 const char PADON[] = "\x1b[?1h\x1b=";  // application keypad and cursor keys
 
 // The key-down records of keys other than Shift, Ctrl and Alt until the Z
@@ -357,30 +357,36 @@ std::vector<key> keys_until_z(terminput& t) {
 // keys; `set` also tells how the terminal reported them.
 TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
   constexpr int PAD = SET_KEYPAD;
+  const int MOD0 = SET_MODKEYS | had_modkeys(0), MODNONE = SET_MODKEYS | had_modkeys(NOVAL);
+  const std::string MODON = std::string(PADON) + "\x1b[>4;2m";
   // clang-format off
   const struct {
     const char* name;
     const char* answer;
-    const char* turnon;  // written after the queries
+    std::string turnon;  // written after the queries
     keyproto decodes;
     int set;
   } rows[] = {
-    {"kitty only",       "\x1b[?66;2$y\x1b[?1;2$y\x1b[?0u\x1b[?62;c",
+    {"kitty only",       "\x1b[?66;2$y\x1b[?1;2$y\x1b[?0u\x1b[>4;0m\x1b[?62;c",
                                                                 "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"win32 only",       "\x1b[?9001;2$y\x1b[?62;c",            "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
+    {"win32 only",       "\x1b[?9001;2$y\x1b[>4;0m\x1b[?62;c",  "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
     {"both",             "\x1b[?9001;2$y\x1b[?0u\x1b[?62;c",    "\x1b[?9001h", PROTO_WIN32,  PROTO_WIN32},
     {"neither",          "\x1b[?9001;0$y\x1b[?62;c",            PADON,         PROTO_LEGACY, PAD},
     {"attributes only",  "\x1b[?62;c",                          PADON,         PROTO_LEGACY, PAD},
-    {"xterm",            "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                                PADON,         PROTO_LEGACY, PAD},
+    {"xterm",            "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[>4;0m\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                                MODON,         PROTO_LEGACY, PAD | MOD0},
     {"xterm in application mode",
-                         "\x1b[?9001;0$y\x1b[?66;1$y\x1b[?1;1$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
-                                                                PADON,         PROTO_LEGACY,
-                                                                          PAD | HAD_KEYPAD | HAD_CURSOR},
+                         "\x1b[?9001;0$y\x1b[?66;1$y\x1b[?1;1$y\x1b[>4;2m\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+                                                                MODON,         PROTO_LEGACY,
+                                                 PAD | HAD_KEYPAD | HAD_CURSOR | SET_MODKEYS | had_modkeys(2)},
+    {"modifyOtherKeys, no level",
+                         "\x1b[>4m\x1b[?62;c",                  MODON,         PROTO_LEGACY, PAD | MODNONE},
+    {"modifyOtherKeys out of range",
+                         "\x1b[>4;9m\x1b[>1;2m\x1b[?62;c",       PADON,         PROTO_LEGACY, PAD},
     {"win32 on already", "\x1b[?9001;1$y\x1b[?0u\x1b[?62;c",    "",            PROTO_WIN32,  PROTO_LEGACY},
     {"kitty, win32 off for good",
                          "\x1b[?9001;4$y\x1b[?1u\x1b[?62;c",    "\x1b[>31u",   PROTO_KITTY,  PROTO_KITTY},
-    {"silent",           "",                                    PADON,         PROTO_LEGACY, PAD},
+    {"silent",           "",                                    PADON,         PROTO_LEGACY, PAD | SET_ASKING},
     {"garbage values",   "\x1b[?9001;7$y\x1b[?u\x1b[?9001$y\x1b[?66;9$y\x1b[?62;c",
                                                                 PADON,         PROTO_LEGACY, PAD},
   };
@@ -394,7 +400,7 @@ TEST(Negotiation, TurnsOnTheBestProtocolOffered) {
     auto t0 = clk::now();
     term_negotiate(t, &on);
     EXPECT_LT(seconds_since(t0), 1.0);
-    EXPECT_EQ(p.written(), std::string(ASKED) + r.turnon);
+    EXPECT_EQ(p.written(), ASKED + r.turnon);
     EXPECT_EQ(t.dec.proto, r.decodes);
     EXPECT_EQ(on, r.set);
     // The answers never become keys.
@@ -429,15 +435,17 @@ TEST(Negotiation, SlowAnswerIsTooLate) {
   volatile sig_atomic_t on;
   term_negotiate(t, &on);
   terminal.join();
-  EXPECT_EQ(on, SET_KEYPAD);
+  EXPECT_EQ(on, SET_KEYPAD | SET_ASKING);
   EXPECT_EQ(t.dec.proto, PROTO_LEGACY);
   EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
   p.type("z");
   EXPECT_EQ(keys_until_z(t), std::vector<key>{});
+  EXPECT_EQ(on, SET_KEYPAD);  // the answer has come: nothing to wait for at the end
 }
 
 // Junk instead of answers: legacy input, typed out as any unknown input is,
-// and the wait still ends.
+// and the wait still ends. What began as a reply is held while the answers
+// are awaited, and dropped when a control byte ends it.
 TEST(Negotiation, JunkAnswerEndsTheWait) {
   pty p;
   terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
@@ -446,12 +454,84 @@ TEST(Negotiation, JunkAnswerEndsTheWait) {
   auto t0 = clk::now();
   term_negotiate(t, &on);
   EXPECT_LT(seconds_since(t0), 1.0);
-  EXPECT_EQ(on, SET_KEYPAD);
+  EXPECT_EQ(on, SET_KEYPAD | SET_ASKING);
   EXPECT_EQ(p.written(), std::string(ASKED) + PADON);
-  p.type("z");
-  std::vector<key> got = keys_until_z(t);
-  ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[0], (key{VK_PACKET, 0x9B, true}));
+  p.type("\tz");
+  EXPECT_EQ(
+      keys_until_z(t),
+      (std::vector<key>{{VK_PACKET, 0x9B, true}, {VK_PACKET, 0xFF, true}, {VK_TAB, '\t', true}}));
+}
+
+// The terminal answers in pieces, each `at` ms after it read the queries;
+// once what was turned on has reached it, keys are typed. A reply cut by
+// the end of the wait or by a pause is completed or dropped, never typed
+// out; keys typed ahead of the answers, however many, are all kept and
+// keep no protocol from being turned on.
+TEST(Negotiation, RepliesAtAnyTimingAreNoKeys) {
+  struct chunk {
+    int at;
+    std::string bytes;
+  };
+  auto drip = [](std::vector<chunk> head, int at, const std::string& s) {
+    for (char c : s) head.push_back({at += 6, std::string(1, c)});
+    return head;
+  };
+  auto ahead = [](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += char('a' + i % 25);  // no z
+    return s;
+  };
+  const std::string KITTY = "\x1b[?0u\x1b[?62;c", X = "\x1b[120u\x1b[122u";
+  const struct {
+    const char* name;
+    std::vector<chunk> answers;
+    const char* on;     // written after the queries
+    std::string typed;  // then, z last
+    std::string shown;  // the characters of the keys read before z
+  } rows[] = {
+      {"kitty, attributes cut by the wait",
+       {{0, "\x1b[?0u"}, {195, "\x1b[?62"}, {207, ";22c"}},
+       "\x1b[>31u",
+       X,
+       "x"},
+      {"kitty, a byte every 6 ms",
+       drip({{0, "\x1b[?0u"}}, 0, "\x1b[?9001;0$y\x1b[?66;2$y\x1b[?1;2$y\x1b[?62;22c"), "\x1b[>31u",
+       X, "x"},
+      {"legacy, a mode report cut by the wait and a 35 ms pause",
+       {{195, "\x1b[?9001;"}, {230, "0$y\x1b[?62;22c"}},
+       PADON,
+       "xz",
+       "x"},
+      {"300 bytes ahead", {{0, ahead(300) + KITTY}}, "\x1b[>31u", X, ahead(300) + "x"},
+      {"600 bytes ahead", {{0, ahead(600) + KITTY}}, "\x1b[>31u", X, ahead(600) + "x"},
+      {"5000 bytes ahead", {{0, ahead(5000) + KITTY}}, "\x1b[>31u", X, ahead(5000) + "x"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    pty p;
+    terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    std::string written;
+    auto await = [&](const std::string& want) {
+      return within5s([&] { return (written += p.written()).find(want) != std::string::npos; });
+    };
+    std::thread terminal([&] {
+      if (!await(ASKED)) return;
+      auto t0 = clk::now();
+      for (const chunk& c : r.answers) {
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(c.at));
+        p.type(c.bytes);
+      }
+      await(r.on);  // where it never comes, z in legacy input ends the test
+      p.type(r.typed);
+    });
+    volatile sig_atomic_t on;
+    term_negotiate(t, &on);
+    std::vector<key> got = keys_until_z(t), want;
+    terminal.join();
+    for (char c : r.shown) want.push_back({WORD(toupper(c)), c, true});
+    EXPECT_EQ(written, ASKED + std::string(r.on));
+    EXPECT_TRUE(got == want) << got.size() << " keys of " << want.size();
+  }
 }
 
 // Standard input of no terminal, or one that has hung up, costs no wait.
@@ -511,6 +591,15 @@ TEST(Restore, PutsBackAndDrains) {
       {SET_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b>", nullptr},
       {SET_KEYPAD | HAD_KEYPAD | HAD_CURSOR, "\x1b[?1h\x1b=", nullptr},
       {HAD_KEYPAD | HAD_CURSOR, "", nullptr},  // found, but never set
+      {SET_KEYPAD | SET_MODKEYS | had_modkeys(0), "\x1b[?1l\x1b>\x1b[>4;0m", nullptr},
+      {SET_MODKEYS | had_modkeys(NOVAL), "\x1b[>4m", nullptr},
+      // The answers to the queries still on their way; under a protocol
+      // two device attributes answers.
+      {SET_KEYPAD | SET_ASKING, "\x1b[?1l\x1b>", "\x1b[?9001;0$y\x1b[>4;0m"},
+      {SET_ASKING, "", "\x1b[?9001;0$y"},
+      {PROTO_KITTY | SET_ASKING, "\x1b[<u\x1b[c",
+       "\x1b[?0u\x1b[?62;c\x1b[113;1:3u\x1b[113;1:3u\x1b[113;1:3u\x1b[113;1:3u\x1b[113;1:3u\x1b["
+       "113;1:3u"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.written);

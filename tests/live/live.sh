@@ -139,20 +139,21 @@ shift+F5          [0x1b][15;2~ urxvt=skip   # F15, which has no row and no chara
 ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ctrl+F18, no row
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
-ctrl+Return       [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # all but kitty send CR
+ctrl+Return       [0x0a]       tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR but in kitty and in xterm under modifyOtherKeys
 shift+Return      [0x0d]
 alt+Return        [0x1b][M
 # Legacy input sends these as the bytes of other keys (NUL: Ctrl+Shift+2, 0x1F:
-# Ctrl+Shift+-, 0x08: Ctrl+H) or as the key without Ctrl.
-ctrl+space,b      \sb          xterm=b tmux=b st=b urxvt=b vte=b
+# Ctrl+Shift+-, 0x08: Ctrl+H) or as the key without Ctrl; xterm under
+# modifyOtherKeys sends them as themselves, but for Ctrl+Backspace.
+ctrl+space,b      \sb          tmux=b st=b urxvt=b vte=b
 shift+space       \s
-ctrl+1,b          b            xterm=1b tmux=1b st=1b urxvt=1b vte=1b
-ctrl+0,b          b            xterm=0b tmux=0b st=0b urxvt=0b vte=skip   # VTE resets its zoom
-ctrl+semicolon,b  b            xterm=;b tmux=;b st=;b urxvt=;b vte=;b
-ctrl+comma,b      b            xterm=,b tmux=,b st=,b urxvt=,b vte=,b
-ctrl+slash        [0x1b][0o    xterm=[0x1f] tmux=[0x1f] st=[0x1f] urxvt=[0x1f] vte=[0x1f]
-ctrl+minus,b      b            xterm=-b tmux=-b st=-b urxvt=[0x1f]b vte=skip   # VTE zooms out
-ctrl+Tab,b        b            xterm=[0x09]b tmux=[0x09]b st=[0x09]b urxvt=[0x09]b vte=[0x09]b
+ctrl+1,b          b            tmux=1b st=1b urxvt=1b vte=1b
+ctrl+0,b          b            tmux=0b st=0b urxvt=0b vte=skip   # VTE resets its zoom
+ctrl+semicolon,b  b            tmux=;b st=;b urxvt=;b vte=;b
+ctrl+comma,b      b            tmux=,b st=,b urxvt=,b vte=,b
+ctrl+slash        [0x1b][0o    tmux=[0x1f] st=[0x1f] urxvt=[0x1f] vte=[0x1f]
+ctrl+minus,b      b            tmux=-b st=-b urxvt=[0x1f]b vte=skip   # VTE zooms out
+ctrl+Tab,b        b            tmux=[0x09]b st=[0x09]b urxvt=[0x09]b vte=[0x09]b
 ctrl+alt+a,b      b                # AltGr, which has no character here
 ctrl+BackSpace    [0x7f]       xterm=[0x08] tmux=[0x08] st=[0x08] urxvt=[0x08] vte=[0x08]
 Tab               [0x09]
@@ -313,6 +314,13 @@ if [[ $term == kitty ]]; then
   [[ $raw == *$'\e[>31u'* ]] || fail "kitty keyboard protocol not negotiated"
 else
   [[ $raw != *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "a keyboard protocol was turned on in $term"
+fi
+# xterm answers XTQMODKEYS (the same before and after, checked above):
+# keybytes sets modifyOtherKeys level 2 there, and nowhere else.
+if [[ $term == xterm ]]; then
+  [[ $before == *$'\e[>4;'*m* && $raw == *$'\e[>4;2m'* ]] || fail "modifyOtherKeys not asked for or not set"
+else
+  [[ $raw != *$'\e[>4;2m'* ]] || fail "modifyOtherKeys set in $term, which did not answer for it"
 fi
 # st answers no mode query: keybytes sets application cursor keys and keypad
 # and puts both back to normal at exit; under TERM=linux it leaves them.
