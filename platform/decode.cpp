@@ -105,8 +105,6 @@ bool plain(const csiparams& p, int most) {
   return true;
 }
 
-namespace {
-
 // Settles what is pending as typed.
 int giveup(decoder& d, INPUT_RECORD* out) {
   int n = 0;
@@ -124,11 +122,14 @@ int giveup(decoder& d, INPUT_RECORD* out) {
         n = press(bytekey(d.seq[1]), LEFT_ALT_PRESSED, out);
         break;
       }
+      if (strayss3(d)) return focusout(d, out);
       return typeout(d, out);
   }
   reset(d);
   return n;
 }
+
+namespace {
 
 int utf8start(decoder& d, uint8_t b, bool alt, INPUT_RECORD* out);
 
@@ -236,6 +237,10 @@ int csi(decoder& d, uint8_t b, INPUT_RECORD* out) {
     d.need = 3;
     return 0;
   }
+  if (b == 'O' && noargs) {  // focus out, unless an SS3 key follows (see ss3())
+    d.st = SS3;
+    return 0;
+  }
   int n = csikey(d, b, out);
   if (n < 0) return typeout(d, out);
   reset(d);
@@ -313,10 +318,15 @@ namespace {
 
 // ESC [ M with nothing after it: no mouse report has begun.
 bool bare_m(const decoder& d) { return d.st == MOUSE && d.len == 3; }
+// ESC [ O with nothing after it: no SS3 key has begun.
+bool bare_o(const decoder& d) { return strayss3(d) && d.len == 3; }
 
 }  // namespace
 
-int decode_readend(decoder& d, INPUT_RECORD* out) { return bare_m(d) ? stdelete(d, out) : 0; }
+int decode_readend(decoder& d, INPUT_RECORD* out) {
+  if (bare_m(d)) return stdelete(d, out);
+  return bare_o(d) ? focusout(d, out) : 0;
+}
 
 bool decode_lonewait(const decoder& d) {
   return decode_pending(d) && (d.proto == PROTO_LEGACY || d.awaiting) && !inreply(d);

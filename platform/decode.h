@@ -4,9 +4,9 @@
 // Pure and incremental: no I/O, no heap, no state but the caller's decoder
 // struct. Bytes may be fed in any chunks; a sequence or a UTF-8 character
 // split across chunks is joined. Where a read from the terminal ends is the
-// caller's to tell (decode_readend): that settles only a bare ESC [ M. A
-// pending sequence holds at most SEQMAX bytes; a longer or malformed one is
-// given up (typed out as received).
+// caller's to tell (decode_readend): that settles only a bare ESC [ M or
+// ESC [ O. A pending sequence holds at most SEQMAX bytes; a longer or
+// malformed one is given up (typed out as received).
 // Strings (OSC, DCS and the like) are replies, never keys: a whole one is
 // dropped at any length, only its first SEQMAX bytes ever held.
 //
@@ -41,7 +41,7 @@ enum parse_state : uint8_t {
   GROUND,   // between keys
   ESCAPE,   // after ESC
   CSI,      // after ESC [ : parameters, intermediates, final
-  SS3,      // after ESC O : an optional modifier, final
+  SS3,      // after ESC O (or ESC [ O) : an optional modifier, final
   LINUXFN,  // after ESC [ [ : the Linux console's F1-F5 letter
   MOUSE,    // after ESC [ M : the three bytes of a legacy mouse report
   UTF8,     // inside a multi-byte UTF-8 character
@@ -121,14 +121,16 @@ bool decode_lonewait(const decoder& d);
 // A read has ended with all its bytes decoded. A terminal writes a mouse
 // report whole, so an ESC [ M that ends a read is no report but st's
 // Ctrl+Delete (Alt with it after an extra ESC), settled at once rather than
-// after a pause. Anything else pending stays so. Writes at most KEYRECS
-// records.
+// after a pause. Likewise an ESC [ O that ends a read is no SS3 key after a
+// stray [ but a focus-out report. Anything else pending stays so. Writes at
+// most KEYRECS records.
 int decode_readend(decoder& d, INPUT_RECORD* out);
 
 // The input has paused: settles what is pending as typed (ESC alone is the
 // Escape key, ESC and one of [ O ] P X ^ _ alone is Alt with that key,
 // ESC [ M and less than a mouse report is st's Ctrl+Delete and the keys
-// after it, anything longer is typed out), except a reply in progress
+// after it, ESC [ O and less than an SS3 key is focus out and the bytes
+// after it typed, anything longer is typed out), except a reply in progress
 // while answers are awaited, which stays pending. Writes at most STEPRECS
 // records.
 int decode_flush(decoder& d, INPUT_RECORD* out);

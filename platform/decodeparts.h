@@ -14,6 +14,7 @@ namespace vt {
 
 constexpr uint8_t ESC = 0x1B;
 constexpr DWORD CTRL = LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+constexpr DWORD ALT = LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
 
 template <int N>
 const keydef* find(const keydef (&table)[N], int code) {
@@ -35,7 +36,7 @@ keydef charkey(uint32_t cp);
 // The key for a character a terminal reports by code.
 keydef codekey(int32_t code);
 // The character a key gives in `state`: Ctrl turns it into a control
-// character, or into none.
+// character, or into none; Ctrl with Alt (AltGr) into none.
 uint8_t keychar(const keydef& k, DWORD state);
 // The records of a press of `k` with `extra` state bits.
 int press(const keydef& k, DWORD extra, INPUT_RECORD* out);
@@ -50,8 +51,12 @@ bool push(decoder& d, uint8_t b);
 DWORD altof(const decoder& d);
 // A sequence that is no key: ESC as the Escape key, then each byte as typed.
 int typeout(decoder& d, INPUT_RECORD* out);
+// Settles what is pending as typed.
+int giveup(decoder& d, INPUT_RECORD* out);
 // Gives up what is pending, then takes `b` afresh.
 int restart(decoder& d, uint8_t b, INPUT_RECORD* out);
+// ESC [ O pending: a focus-out report, or an SS3 key after a stray [.
+inline bool strayss3(const decoder& d) { return d.st == SS3 && d.seq[1] == '['; }
 // A parameter byte: digits, ';' between parameters, ':' between
 // sub-parameters, a private marker first.
 void param(csiparams& p, uint8_t b, bool first);
@@ -78,6 +83,9 @@ int win32key(decoder& d, const csiparams& p, INPUT_RECORD* out);
 INPUT_RECORD mouserec(int32_t cb, int32_t x, int32_t y, bool release);
 INPUT_RECORD focusrec(bool in);
 int mouse(decoder& d, uint8_t b, INPUT_RECORD* out);
+// mouse.cpp: ESC [ O and bytes after it that made no SS3 key, settled as a
+// focus-out report and those bytes typed.
+int focusout(decoder& d, INPUT_RECORD* out);
 // mouse.cpp: ESC [ M pending with no report byte after it, settled as st's
 // Ctrl+Delete (with Alt after an extra ESC).
 int stdelete(decoder& d, INPUT_RECORD* out);

@@ -29,6 +29,13 @@ uint8_t replybits(const csiparams& p, uint8_t f) {
   return 0;
 }
 
+// The key a terminal names by the character it types (modifyOtherKeys'
+// CSI 27 ; m ; c ~, and CSI c ; m u). The character is taken as named:
+// with Shift it is the shifted one, or with CapsLock on too a lower-case
+// letter, as a Windows console gives it. 8 is Backspace, where a
+// terminal's Backspace sends it.
+keydef typedkey(int32_t c) { return c == 0x08 ? vt::delkey : codekey(c); }
+
 }  // namespace
 
 static_assert(NOVAL == -1, "stkeys write an omitted parameter as -1");
@@ -71,8 +78,8 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
   if (p.priv || p.inter || !plain(p, 3)) return -1;
   int32_t a0 = arg(p, 0), a1 = arg(p, 1);
 
-  if ((f == 'I' || f == 'O') && p.n == 0) {
-    out[0] = focusrec(f == 'I');
+  if (f == 'I' && p.n == 0) {  // focus in; focus out is settled by ss3()
+    out[0] = focusrec(true);
     return 1;
   }
   if (f == 'M' && p.n == 3) {  // urxvt mouse
@@ -80,10 +87,10 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
     return 1;
   }
   if (f == 'u' && p.n >= 1 && p.n <= 2 && a0 >= 0)
-    return press(codekey(a0), modparam(a1) | alt, out);
+    return press(typedkey(a0), modparam(a1) | alt, out);
   if (const keydef* fin = find(vt::tildefinals, f)) {
     if (f == '~' && p.n == 3 && a0 == 27 && arg(p, 2) >= 0)  // modifyOtherKeys
-      return press(codekey(arg(p, 2)), modparam(a1) | alt, out);
+      return press(typedkey(arg(p, 2)), modparam(a1) | alt, out);
     const keydef* k = p.n <= 2 ? find(vt::tildekeys, a0) : nullptr;
     if (!k) return -1;
     return press(*k, fin->state | modparam(a1) | alt, out);
@@ -95,11 +102,14 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
   return press(*k, modparam(a1) | alt, out);
 }
 
+// A byte after ESC O, or after ESC [ O: Terminology sends its Alt+F1-F4 as
+// ESC [ O 3 P-S, QTerminal its application keypad 5 as ESC [ O E. What
+// makes no SS3 key there is a focus-out report and bytes typed (giveup).
 int ss3(decoder& d, uint8_t b, INPUT_RECORD* out) {
   if (b < 0x20 || b > 0x7E || !push(d, b)) return restart(d, b, out);
   csiparams& p = d.p;
   if (b >= 0x30 && b <= 0x3F) {
-    param(p, b, d.len == 3);
+    param(p, b, d.len == (strayss3(d) ? 4 : 3));
     return 0;
   }
   if (b < 0x30) {
@@ -111,7 +121,7 @@ int ss3(decoder& d, uint8_t b, INPUT_RECORD* out) {
               : p.n == 1                                         ? arg(p, 0)
                                                                  : NOVAL;
   const keydef* k = find(vt::ss3keys, b);
-  if (!k || p.bad || p.priv || !plain(p, 2) || (p.n && m == NOVAL)) return typeout(d, out);
+  if (!k || p.bad || p.priv || !plain(p, 2) || (p.n && m == NOVAL)) return giveup(d, out);
   DWORD alt = altof(d);
   reset(d);
   return press(*k, modparam(m) | alt, out);

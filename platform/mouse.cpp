@@ -1,6 +1,6 @@
 // Mouse and focus reports: xterm's legacy form (three bytes after CSI M),
 // urxvt's (CSI cb ; x ; y M), SGR's (CSI < cb ; x ; y M or m), focus
-// in and out (CSI I, CSI O).
+// in and out (CSI I, CSI O: a CSI O that makes no SS3 key, see ss3()).
 #include "platform/decodeparts.h"
 
 #include <climits>
@@ -44,6 +44,14 @@ int stdelete(decoder& d, INPUT_RECORD* out) {
   DWORD alt = altof(d);
   reset(d);
   return press(*stkey('M', NOVAL), alt, out);
+}
+
+int focusout(decoder& d, INPUT_RECORD* out) {
+  int n = 0;
+  out[n++] = focusrec(false);
+  for (int i = 3; i < d.len; ++i) n += press(bytekey(d.seq[i]), 0, out + n);
+  reset(d);
+  return n;
 }
 
 int mouse(decoder& d, uint8_t b, INPUT_RECORD* out) {

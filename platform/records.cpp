@@ -68,9 +68,11 @@ keydef codekey(int32_t code) {
 }
 
 // The character a key gives in `state`: Ctrl turns it into a control
-// character, or into none.
+// character, or into none. Ctrl with Alt is what AltGr sends, and the US
+// layout has no AltGr characters: none.
 uint8_t keychar(const keydef& k, DWORD state) {
   if (!(state & CTRL)) return k.ch;
+  if (state & ALT) return 0;
   if (k.vk >= 'A' && k.vk <= 'Z') return static_cast<uint8_t>(k.vk - 0x40);
   for (const keydef& c : vt::ctrlchars)
     if (c.vk == k.vk && (state & SHIFT_PRESSED) == c.state) return c.ch;

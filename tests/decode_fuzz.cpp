@@ -2,8 +2,8 @@
 // second input byte picks one). Checks, for any input: no crash, a pending
 // sequence never beyond SEQMAX bytes, no step beyond STEPRECS records, the
 // same records whether the input comes whole or in two reads into little
-// room (the end of a read settles a bare ESC [ M, as a pause does, and
-// nothing else), and what each step yields:
+// room (the end of a read settles a bare ESC [ M or ESC [ O, as a pause
+// does, and nothing else), and what each step yields:
 // - from legacy input, whole key presses: every key down followed by its
 //   key up with its modifier keys around it, no character without a key
 //   code, repeat count 1;
@@ -199,9 +199,11 @@ const WORD uvks[] = {VK_ESCAPE, VK_RETURN, VK_TAB, VK_BACK};
 // The character of a reported key on the US layout: a letter's case by
 // Shift and CapsLock, its control character with Ctrl; Enter, Backspace and
 // Escape by the layout's columns (plain, Shift, Ctrl: 0x0D 0x0D 0x0A, 0x08
-// 0x08 0x7F, 0x1B 0x1B 0x1B), which have none for Ctrl+Shift.
+// 0x08 0x7F, 0x1B 0x1B 0x1B), which have none for Ctrl+Shift. Ctrl+Alt is
+// AltGr, which gives none.
 int uchar(int code, DWORD state) {
   bool ctrl = state & C, shift = state & S;
+  if (ctrl && (state & A)) return 0;
   if (code >= 'a' && code <= 'z') {
     if (ctrl) return code - 0x60;
     return shift != ((state & CAPSLOCK_ON) != 0) ? code - 0x20 : code;
@@ -317,7 +319,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decoder e{};
   e.proto = proto;
   size_t from = 0;
-  bool paused = false;  // the first read ended in a bare ESC [ M
+  bool paused = false;  // the first read ended in a bare ESC [ M or ESC [ O
   for (size_t to : {cut, size}) {
     while (from < to) {
       int used;
@@ -327,13 +329,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       from += used;
     }
     if (to == size) break;
-    // No mouse report holds an ESC, so one still pending after ESC [ M is
-    // none but a bare ESC [ M.
-    bool bare = decode_pending(e) && cut >= 3 && std::memcmp(data + cut - 3, "\x1b[M", 3) == 0;
+    // No sequence holds an ESC, so one still pending after ESC [ M or
+    // ESC [ O is none but that.
+    bool bare = decode_pending(e) && cut >= 3 &&
+                (std::memcmp(data + cut - 3, "\x1b[M", 3) == 0 ||
+                 std::memcmp(data + cut - 3, "\x1b[O", 3) == 0);
     n = decode_readend(e, step);
     check(n <= KEYRECS, "too many records at a read end");
     check(bare ? n > 0 && !decode_pending(e) : n == 0,
-          "a read end settles other than a bare ESC [ M");
+          "a read end settles other than a bare ESC [ M or ESC [ O");
     split.insert(split.end(), step, step + n);
     paused = bare;
   }

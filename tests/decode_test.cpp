@@ -73,9 +73,13 @@ std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true,
 
 bool modifier(WORD vk) { return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU; }
 
+// A focus-out report among the keys: what ESC [ O is when no SS3 key follows.
+constexpr key FOCUSOUT = {0, 0, 0};
+
 std::vector<key> keysof(const std::vector<INPUT_RECORD>& recs) {
   std::vector<key> out;
   for (const INPUT_RECORD& r : recs) {
+    if (r.EventType == FOCUS_EVENT && !r.Event.FocusEvent.bSetFocus) out.push_back(FOCUSOUT);
     const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
     if (r.EventType == KEY_EVENT && k.bKeyDown && !modifier(k.wVirtualKeyCode))
       out.push_back(
@@ -220,6 +224,27 @@ const row modified_rows[] = {
   {"\x1b[27;5;127~",  {VK_BACK,   0x7F, C}},
   {"\x1b[27;5;91~",   {VK_OEM_4,  0x1B, C}},
   {"\x1b[27;6;95~",   {VK_OEM_MINUS, 0x1F, S | C}},
+  {"\x1b[27;6;94~",   {'6',       0x1E, S | C}},
+  {"\x1b[27;2;13~",   {VK_RETURN, '\r', S}},
+  {"\x1b[27;3;13~",   {VK_RETURN, '\r', A}},
+  {"\x1b[27;5;32~",   {VK_SPACE,  ' ',  C}},
+  {"\x1b[27;2;32~",   {VK_SPACE,  ' ',  S}},
+  {"\x1b[27;5;49~",   {'1',       0,    C}},
+  {"\x1b[27;5;48~",   {'0',       0,    C}},
+  {"\x1b[27;5;59~",   {VK_OEM_1,  0,    C}},
+  {"\x1b[27;5;44~",   {VK_OEM_COMMA, 0, C}},
+  {"\x1b[27;5;47~",   {VK_OEM_2,  0,    C}},
+  {"\x1b[27;5;45~",   {VK_OEM_MINUS, 0, C}},
+  {"\x1b[27;2;65~",   {'A',       'A',  S}},
+  {"\x1b[27;5;97~",   {'A',       0x01, C}},
+  {"\x1b[27;6;65~",   {'A',       0x01, S | C}},
+  {"\x1b[27;4;65~",   {'A',       'A',  S | A}},
+  {"\x1b[27;7;97~",   {'A',       0,    C | A}},      // Ctrl+Alt is AltGr
+  {"\x1b[27;5;8~",    {VK_BACK,   0x7F, C}},          // Backspace sending 8
+  {"\x1b[27;2;97~",   {'A',       'a',  S}},          // with CapsLock on
+  {"\x1b[49;5u",      {'1',       0,    C}},
+  {"\x1b[13;2u",      {VK_RETURN, '\r', S}},
+  {"\x1b[9;5u",       {VK_TAB,    0,    C}},
   {"\x1b[9;3u",       {VK_TAB,    '\t', A}},
   {"\x1b[97;5u",      {'A',       0x01, C}},
   {"\x1b[97u",        {'A',       'a',  0}},
@@ -236,6 +261,7 @@ void check_rows(const row* rows, size_t n) {
     EXPECT_EQ(keys(rows[i].in), std::vector<key>{rows[i].want});
     key alt = rows[i].want;
     alt.state |= A;
+    if (alt.state & C) alt.ch = 0;  // Ctrl+Alt is AltGr: no character
     EXPECT_EQ(keys(alted(rows[i].in)), std::vector<key>{alt});
   }
 }
@@ -245,10 +271,12 @@ TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows))
 TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
 TEST(Decode, StEditingKeys) { check_rows(st_rows, std::size(st_rows)); }
 // A bare CSI M is st's Ctrl+Delete where a read ends or a control byte
-// follows it; a legacy mouse report comes whole, in one read.
+// follows it; a legacy mouse report comes whole, in one read. CSI O is an
+// SS3 key after a stray [ when the rest of one follows in the same read
+// (Terminology's Alt+F1-F4, QTerminal's keypad 5), else focus out.
 constexpr key CTRLDEL = {VK_DELETE, 0, E | C};
 // clang-format off
-const struct { std::vector<std::string> reads; std::vector<key> want; } bare_m_rows[] = {
+const struct { std::vector<std::string> reads; std::vector<key> want; } bare_rows[] = {
   {{"\x1b[M", "ab"},     {CTRLDEL, {'A', 'a', 0}, {'B', 'b', 0}}},
   {{"\x1b\x1b[M", "a"},  {{VK_DELETE, 0, E | C | A}, {'A', 'a', 0}}},
   {{"\x1b[M\x1b[M"},     {CTRLDEL, CTRLDEL}},  // repeating
@@ -258,11 +286,24 @@ const struct { std::vector<std::string> reads; std::vector<key> want; } bare_m_r
   {{"\x1b[Ma"},          {CTRLDEL, {'A', 'a', 0}}},  // less than a report, then a pause
   {{"\x1b[Mab"},         {CTRLDEL, {'A', 'a', 0}, {'B', 'b', 0}}},
   {{"\x1b[M\xc3\xa4"},   {CTRLDEL, {VK_PACKET, 0xE4, 0}}},
+  {{"\x1b[O3P"},        {{VK_F1, 0, A}}},
+  {{"\x1b[O3Q"},        {{VK_F2, 0, A}}},
+  {{"\x1b[O3R"},        {{VK_F3, 0, A}}},
+  {{"\x1b[O3S"},        {{VK_F4, 0, A}}},
+  {{"\x1b[OE"},         {{VK_CLEAR, 0, 0}}},
+  {{"\x1b[O", "3Q"},    {FOCUSOUT, {'3', '3', 0}, {'Q', 'Q', S}}},
+  {{"\x1b[O3", "P"},    {{VK_F1, 0, A}}},  // a key begun: joined across reads
+  {{"\x1b[O3"},         {FOCUSOUT, {'3', '3', 0}}},  // less than a key, then a pause
+  {{"\x1b[Oz"},         {FOCUSOUT, {'Z', 'z', 0}}},  // no SS3 key
+  {{"\x1b[O3;z"},       {FOCUSOUT, {'3', '3', 0}, {VK_OEM_1, ';', 0}, {'Z', 'z', 0}}},
+  {{"\x1b[O\x1b[A"},    {FOCUSOUT, {VK_UP, 0, E}}},
 };
 // clang-format on
 
-TEST(Decode, BareCsiMAgainstMouseReports) {
-  for (const auto& r : bare_m_rows) {
+TEST(Decode, BareCsiMAndCsiO) {
+  // ESC [ O alone, then a pause.
+  EXPECT_EQ(keys("\x1b[O"), std::vector<key>{FOCUSOUT});
+  for (const auto& r : bare_rows) {
     decoder d{};
     std::vector<INPUT_RECORD> got;
     INPUT_RECORD step[STEPRECS];
@@ -381,6 +422,7 @@ TEST(Decode, EveryControlByte) {
     std::string in(1, static_cast<char>(b));
     EXPECT_EQ(keys(in), std::vector<key>{want});
     want.state |= A;
+    if (want.state & C) want.ch = 0;
     EXPECT_EQ(keys("\x1b" + in), std::vector<key>{want});
   }
   EXPECT_EQ(keys("\x7f"), (std::vector<key>{{VK_BACK, 0x08, 0}}));
@@ -436,7 +478,7 @@ const row escape_rows[] = {
   {"\x1bO",        {'O',         'O',  S | A}},
   {"\x1b" "a",     {'A',         'a',  A}},
   {"\x1b\r",       {VK_RETURN,   '\r', A}},
-  {"\x1b\x03",     {'C',         0x03, C | A}},
+  {"\x1b\x03",     {'C',         0,    C | A}},
   {"\x1b]",        {VK_OEM_6,    ']',  A}},      // a string's start alone
   {"\x1bP",        {'P',         'P',  S | A}},
   {"\x1bX",        {'X',         'X',  S | A}},
@@ -582,7 +624,6 @@ struct ev {
 // clang-format off
 const struct { const char* in; std::vector<ev> want; } notkey_rows[] = {
   {"\x1b[I",           {{FOCUS_EVENT, 1, 0, 0, 0, 0}}},
-  {"\x1b[O",           {{FOCUS_EVENT, 0, 0, 0, 0, 0}}},
   {"\x1b[<0;10;5M",    {{MOUSE_EVENT, 9, 4, FROM_LEFT_1ST_BUTTON_PRESSED, 0, 0}}},
   {"\x1b[<2;1;1M",     {{MOUSE_EVENT, 0, 0, RIGHTMOST_BUTTON_PRESSED, 0, 0}}},
   {"\x1b[<0;10;5m",    {{MOUSE_EVENT, 9, 4, 0, 0, 0}}},
@@ -743,7 +784,7 @@ const protorow kitty_rows[] = {
   {"\x1b[228;67u",           {{true,  VK_PACKET,  0,    0xC4, A | CAPS}}},
   {"\x1b[97;5u",             {{true,  'A',        0x1E, 0x01, C}}},
   {"\x1b[97;3u",             {{true,  'A',        0x1E, 'a',  A}}},
-  {"\x1b[97;7u",             {{true,  'A',        0x1E, 0x01, C | A}}},
+  {"\x1b[97;7u",             {{true,  'A',        0x1E, 0,    C | A}}},
   {"\x1b[97;131u",           {{true,  'A',        0x1E, 'a',  A | N}}},
   {"\x1b[49:33;2;33u",       {{true,  '1',        0x02, '!',  S}}},
   {"\x1b[49;2u",             {{true,  '1',        0x02, '!',  S}}},
@@ -979,7 +1020,7 @@ std::vector<std::pair<std::string, keyproto>> corpus() {
   for (const row& r : escape_rows) add(r.in);
   for (const char* in : unknown_rows) add(in);
   for (const auto& r : malformed_rows) add(r.in);
-  for (const auto& r : bare_m_rows) {
+  for (const auto& r : bare_rows) {
     std::string in;
     for (const std::string& read : r.reads) in += read;
     add(in);

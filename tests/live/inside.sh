@@ -3,10 +3,10 @@
 # terminal's state. Usage: inside.sh DIR KEYBYTES TERMINAL
 dir=$1 kb=$2 term=$3
 
-# The terminal's answers to mode and keyboard queries, then everything it
-# still had for the shell, up to the device attributes answer that ends
-# the list (the only answer ending in `c`): written to the file $1, cut short
-# without its `c` if the answer never came.
+# The terminal's answers to mode and keyboard queries (modifyOtherKeys'
+# level too), then everything it still had for the shell, up to the device
+# attributes answer that ends the list (the only answer ending in `c`):
+# written to the file $1, cut short without its `c` if the answer never came.
 probe() {
   local saved reply
   saved=$(stty -g)

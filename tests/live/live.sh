@@ -85,7 +85,8 @@ lockset() {
 # keybytes shows for them with a Windows console under the key map, then
 # TERMINAL=ITEMS where a terminal cannot send that key (TERMINAL=skip leaves
 # it out; `st=` holds for st-normal too, `st-normal=` after it for that one
-# alone). Keys typed one after another are joined by commas. Lines
+# alone). Keys typed one after another are joined by commas; a key that
+# shows nothing is followed by one that does. `\s` stands for a space. Lines
 # `@Num_Lock on` and the like set a lock.
 keys='
 a                 a
@@ -140,7 +141,22 @@ ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ct
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
 ctrl+Return       [0x0a]       tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR but in kitty and in xterm under modifyOtherKeys
-alt+Return        [0x1b][M     xterm=skip tmux=skip   # xterm goes full screen
+shift+Return      [0x0d]
+alt+Return        [0x1b][M
+# Legacy input sends these as the bytes of other keys (NUL: Ctrl+Shift+2, 0x1F:
+# Ctrl+Shift+-, 0x08: Ctrl+H) or as the key without Ctrl; xterm under
+# modifyOtherKeys sends them as themselves, but for Ctrl+Backspace.
+ctrl+space,b      \sb          tmux=b st=b urxvt=b vte=b
+shift+space       \s
+ctrl+1,b          b            tmux=1b st=1b urxvt=1b vte=1b
+ctrl+0,b          b            tmux=0b st=0b urxvt=0b vte=skip   # VTE resets its zoom
+ctrl+semicolon,b  b            tmux=;b st=;b urxvt=;b vte=;b
+ctrl+comma,b      b            tmux=,b st=,b urxvt=,b vte=,b
+ctrl+slash        [0x1b][0o    tmux=[0x1f] st=[0x1f] urxvt=[0x1f] vte=[0x1f]
+ctrl+minus,b      b            tmux=-b st=-b urxvt=[0x1f]b vte=skip   # VTE zooms out
+ctrl+Tab,b        b            tmux=[0x09]b st=[0x09]b urxvt=[0x09]b vte=[0x09]b
+ctrl+alt+a,b      b                # AltGr, which has no character here
+ctrl+BackSpace    [0x7f]       xterm=[0x08] tmux=[0x08] st=[0x08] urxvt=[0x08] vte=[0x08]
 Tab               [0x09]
 shift+Tab         [0x09]
 BackSpace         [0x08]
@@ -245,7 +261,8 @@ fi
 
 start_x
 # Alt must arrive as an ESC prefix, not as the eighth bit.
-xterm=(xterm -geometry 100x30+0+0 -xrm 'XTerm*metaSendsEscape: true')
+# Alt+Enter must reach the program, not make the window full screen.
+xterm=(xterm -geometry 100x30+0+0 -xrm 'XTerm*metaSendsEscape: true' -xrm 'XTerm*omitTranslation: fullscreen')
 case $term in
   xterm) "${xterm[@]}" -l -lf "$log" -e bash "$here/inside.sh" "$dir" "$kb" xterm >"$dir/term.log" 2>&1 &
          class=XTerm ;;
@@ -297,6 +314,7 @@ while read -r combo exp rest; do
   [[ -z $combo || $combo == \#* ]] && continue
   if [[ $combo == @* ]]; then lockset "${combo#@}" "$exp"; continue; fi
   for o in ${rest%%#*}; do [[ $term == "${o%%=*}" || $term == "${o%%=*}-"* ]] && exp=${o#*=}; done
+  exp=${exp//\\s/ }
   [[ $exp == skip ]] && continue
   xdotool key ${combo//,/ }
   until_ok 5 shows_at_least $((off + ${#exp}))
