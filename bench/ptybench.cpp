@@ -366,7 +366,7 @@ void start(term& t, kind k, const std::vector<std::string>& argv, int ms = 5000)
   // terminal answers as a legacy one (device attributes only), so keys are
   // read the classic way and no time is spent waiting for an answer; the
   // keypad goes into application mode then.
-  const std::string ask = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
+  const std::string ask = "\0337\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\0338";
   const std::string padon = "\x1b[?1h\x1b=";
   bool asks = k == KEYBYTES || k == BATCHED;
   if (!readto(t, b.size() + (asks ? ask.size() : 0), ms))

@@ -332,6 +332,11 @@ bool decode_lonewait(const decoder& d) {
   return decode_pending(d) && (d.proto == PROTO_LEGACY || d.awaiting) && !inreply(d);
 }
 
+void decode_endawait(decoder& d) {
+  if (inreply(d)) reset(d);
+  d.awaiting = 0;
+}
+
 int decode_flush(decoder& d, INPUT_RECORD* out) {
   if (inreply(d)) return 0;  // its rest is on its way
   if (d.st != MOUSE) return giveup(d, out);

@@ -6,7 +6,8 @@
 // split across chunks is joined. Where a read from the terminal ends is the
 // caller's to tell (decode_readend): that settles only a bare ESC [ M or
 // ESC [ O. A pending sequence holds at most SEQMAX bytes; a longer or
-// malformed one is given up (typed out as received).
+// malformed one is given up (typed out as received), but for one in a
+// reply's form while answers are awaited (decoder::awaiting): dropped.
 // Strings (OSC, DCS and the like) are replies, never keys: a whole one is
 // dropped at any length, only its first SEQMAX bytes ever held.
 //
@@ -111,6 +112,10 @@ int decode_byte(decoder& d, uint8_t byte, INPUT_RECORD* out);
 
 // True while a sequence or a character is incomplete.
 inline bool decode_pending(const decoder& d) { return d.st != GROUND; }
+
+// The answers are no longer awaited: a reply still pending is dropped,
+// and from now on a sequence in a reply's form is read as any other.
+void decode_endawait(decoder& d);
 
 // Whether what is pending counts as typed once the input pauses
 // (ESC_WAIT_MS in emuconsole.h): in legacy input, and while answers are

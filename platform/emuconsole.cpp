@@ -27,9 +27,9 @@ volatile sig_atomic_t enabled;  // what was set (SET_ bits), to put back at the 
 // attributes, which every terminal answers, after them. A terminal that
 // does not know a query may act on it as on the same final without the
 // marker (st restores the cursor on CSI ? u and underlines after CSI ? 4 m),
-// so the cursor and its attributes are saved before (DECSC) and put back
-// after (DECRC).
-const char ASK[] = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
+// so the cursor and its attributes are saved before (DECSC, ESC 7: \0337)
+// and put back after (DECRC, ESC 8: \0338).
+const char ASK[] = "\0337\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\0338";
 
 // Turning a protocol on, and off again. kitty's flags 31 (disambiguate,
 // event types, alternate keys, all keys as reports, text) are pushed and
@@ -126,7 +126,8 @@ bool writeall(int fd, command c) {
     if (k > 0) {
       c.bytes += k;
       c.len -= static_cast<size_t>(k);
-    } else if (k == 0 || errno != EAGAIN || !nonblock || waitout(fd, msleft(end)) <= 0) {
+    } else if (k == 0 || errno != EAGAIN || !nonblock || msleft(end) == 0 ||
+               waitout(fd, msleft(end)) <= 0) {
       break;
     }
   }
@@ -176,8 +177,8 @@ bool fill(terminput& t) {
 
 // Everything read is decoded. A read short of the buffer got all the
 // terminal had written, so it ends where a write did: there a bare ESC [ M
-// is settled (a mouse report comes whole). A full read may have more of the
-// write behind it. False when the queue has no room for the records.
+// or ESC [ O is settled (a mouse report or an SS3 key comes whole). A full
+// read may have more of the write behind it. False when the queue has no room for the records.
 bool endread(terminput& t) {
   if (t.inlen == INBUF) return true;
   if (t.qhead == t.qtail) t.qhead = t.qtail = 0;
@@ -241,6 +242,7 @@ void noteanswered(terminput& t) {
 // on its way stays awaited, and recorded, until it comes.
 void conclude(terminput& t) {
   t.open = false;
+  t.lateend = nowms() + LATE_WAIT_MS;
   int asking = t.dec.awaiting ? SET_ASKING : 0;
   uint8_t seen = t.dec.replies;
   if (seen & SEEN_W32ON) {  // on already: decode it, leave it on
@@ -290,10 +292,20 @@ bool advance(terminput& t, bool handout) {
   // key cut short meanwhile waits with them. Otherwise something
   // unfinished waits ESC_WAIT_MS for the rest and then counts as typed.
   bool asking = t.open && t.dec.awaiting;
+  bool late = !t.open && t.dec.awaiting;
+  if (late && msleft(t.lateend) == 0) {  // no answer after all
+    decode_endawait(t.dec);
+    noteanswered(t);
+    late = false;
+  }
   bool lone = !asking && decode_lonewait(t.dec);
   if (!asking && !lone) repad(t);
   long long t0 = nowms();
-  int ready = waitin(t.fd, asking ? t.askleft : lone ? ESC_WAIT_MS : -1);
+  int ms = asking                          ? t.askleft
+           : lone                          ? ESC_WAIT_MS
+           : late && decode_pending(t.dec) ? msleft(t.lateend)
+                                           : -1;
+  int ready = waitin(t.fd, ms);
   if (asking) t.askleft -= std::min(static_cast<long long>(t.askleft), nowms() - t0);
   if (ready < 0) return errno == EINTR;
   if (ready == 0 && asking) {

@@ -20,6 +20,12 @@ constexpr int ESC_WAIT_MS = 20;
 // terminal that answers nothing costs this once, at the first read.
 constexpr int ASK_WAIT_MS = 200;
 
+// How long a late answer is still awaited once the wait for the answers
+// has run out: meanwhile a sequence in a reply's form is held as a reply,
+// never typed out, and putting the terminal back reads the answer first.
+// A terminal that never answers costs neither after this.
+constexpr int LATE_WAIT_MS = 1000;
+
 // How long putting the terminal back waits at most for the reports still on
 // their way; the wait ends at the answer to the query sent after them.
 constexpr int DRAIN_WAIT_MS = 200;
@@ -52,6 +58,7 @@ struct terminput {
   // for them left; `on` is where what is set is recorded (SET_ bits).
   bool open = false;
   int askleft = 0;
+  long long lateend = 0;  // until when an answer that came late is awaited
   volatile sig_atomic_t* on = nullptr;
   // Where set, told of each decode step: the bytes it took (none where the
   // end of a read or a pause settled what was pending) and the records it
@@ -95,7 +102,8 @@ bool linuxconsole(const char* term);
 // as the answers come.
 int term_read(terminput& t, INPUT_RECORD* out, int n);
 
-// Asks the terminal on `t.fd`, in one write, whether it offers
+// Asks the terminal on `t.fd`, in one write between a cursor save and
+// restore (DECSC, DECRC), whether it offers
 // win32-input-mode and the kitty keyboard protocol, which modes its keypad
 // and cursor keys are in and which modifyOtherKeys level it has, with a
 // device attributes query after them whose answer ends the wait
@@ -109,7 +117,8 @@ int term_read(terminput& t, INPUT_RECORD* out, int n);
 // `*on` becomes what was set (SET_ bits: the protocol, PROTO_LEGACY when
 // none or when win32-input-mode was on already; the keypad modes and how
 // they were found; modifyOtherKeys and the level found; SET_ASKING from the
-// queries until their last answer), stored together with each write while
+// queries until their last answer, or until LATE_WAIT_MS after the wait
+// where it never comes), stored together with each write while
 // signals wait, so that a signal handler sees exactly what the terminal was
 // told. What was answered stays in `t.dec` (replies, modkeys). The
 // terminal must be raw.

@@ -78,7 +78,7 @@ int csikey(decoder& d, uint8_t f, INPUT_RECORD* out) {
   if (p.priv || p.inter || !plain(p, 3)) return -1;
   int32_t a0 = arg(p, 0), a1 = arg(p, 1);
 
-  if (f == 'I' && p.n == 0) {  // focus in; focus out is settled by ss3()
+  if (f == 'I' && p.n == 0) {  // focus in; focus out: focusout()
     out[0] = focusrec(true);
     return 1;
   }

@@ -47,7 +47,7 @@ int stdelete(decoder& d, INPUT_RECORD* out) {
 }
 
 int focusout(decoder& d, INPUT_RECORD* out) {
-  int n = 0;
+  int n = d.alt ? press(vt::c0keys[ESC], 0, out) : 0;  // no Alt with a report
   out[n++] = focusrec(false);
   for (int i = 3; i < d.len; ++i) n += press(bytekey(d.seq[i]), 0, out + n);
   reset(d);

@@ -27,7 +27,7 @@ const char BANNER[] =
     "Press a key. Quit with q, Q or ctrl-c.\n";
 
 // The keyboard and keypad queries, written at the first read.
-const char ASKED[] = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
+const char ASKED[] = "\0337\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\0338";
 // Legacy input: application keypad and cursor keys after the queries, and
 // normal mode at the end where the terminal did not say how it was.
 const char PADON[] = "\x1b[?1h\x1b=";

@@ -230,9 +230,6 @@ const row modified_rows[] = {
   {"\x1b[27;5;32~",   {VK_SPACE,  ' ',  C}},
   {"\x1b[27;2;32~",   {VK_SPACE,  ' ',  S}},
   {"\x1b[27;5;49~",   {'1',       0,    C}},
-  {"\x1b[27;5;48~",   {'0',       0,    C}},
-  {"\x1b[27;5;59~",   {VK_OEM_1,  0,    C}},
-  {"\x1b[27;5;44~",   {VK_OEM_COMMA, 0, C}},
   {"\x1b[27;5;47~",   {VK_OEM_2,  0,    C}},
   {"\x1b[27;5;45~",   {VK_OEM_MINUS, 0, C}},
   {"\x1b[27;2;65~",   {'A',       'A',  S}},
@@ -243,7 +240,6 @@ const row modified_rows[] = {
   {"\x1b[27;5;8~",    {VK_BACK,   0x7F, C}},          // Backspace sending 8
   {"\x1b[27;2;97~",   {'A',       'a',  S}},          // with CapsLock on
   {"\x1b[49;5u",      {'1',       0,    C}},
-  {"\x1b[13;2u",      {VK_RETURN, '\r', S}},
   {"\x1b[9;5u",       {VK_TAB,    0,    C}},
   {"\x1b[9;3u",       {VK_TAB,    '\t', A}},
   {"\x1b[97;5u",      {'A',       0x01, C}},
@@ -297,6 +293,7 @@ const struct { std::vector<std::string> reads; std::vector<key> want; } bare_row
   {{"\x1b[Oz"},         {FOCUSOUT, {'Z', 'z', 0}}},  // no SS3 key
   {{"\x1b[O3;z"},       {FOCUSOUT, {'3', '3', 0}, {VK_OEM_1, ';', 0}, {'Z', 'z', 0}}},
   {{"\x1b[O\x1b[A"},    {FOCUSOUT, {VK_UP, 0, E}}},
+  {{"\x1b\x1b[O"},      {{VK_ESCAPE, 0x1B, 0}, FOCUSOUT}},  // no Alt with a report
 };
 // clang-format on
 
@@ -975,7 +972,6 @@ const struct { const char* in; uint8_t seen; } reply_rows[] = {
   {"\x1b[?1;2$y",                            0},  // normal cursor keys
   {"\x1b[?25;1$y",                           0},  // another mode
   {"\x1b[>4;0m",                             SEEN_MODKEYS},  // XTQMODKEYS
-  {"\x1b[>4;3m",                             SEEN_MODKEYS},
   {"\x1b[>4m",                               SEEN_MODKEYS},  // no level given
   {"\x1b[>4;4m",                             0},  // beyond the levels there are
   {"\x1b[>1;2m",                             0},  // another resource

@@ -334,7 +334,7 @@ TEST(Emuconsole, RetriesWhenASignalInterrupts) {
 
 // ---- Keyboard protocols ----------------------------------------------------
 
-const char ASKED[] = "\x1b" "7\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\x1b" "8";
+const char ASKED[] = "\0337\x1b[?9001$p\x1b[?u\x1b[?66$p\x1b[?1$p\x1b[?4m\x1b[c\0338";
 const char PADON[] = "\x1b[?1h\x1b=";  // application keypad and cursor keys
 
 // The key-down records of keys other than Shift, Ctrl and Alt until the Z
@@ -441,6 +441,25 @@ TEST(Negotiation, SlowAnswerIsTooLate) {
   p.type("z");
   EXPECT_EQ(keys_until_z(t), std::vector<key>{});
   EXPECT_EQ(on, SET_KEYPAD);  // the answer has come: nothing to wait for at the end
+}
+
+// A terminal that never answers is awaited LATE_WAIT_MS after the wait at
+// most: then a sequence in a reply's form is typed out as any unknown one,
+// and the end needs no drain.
+TEST(Negotiation, NoAnswerIsAwaitedForever) {
+  pty p;
+  terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+  volatile sig_atomic_t on;
+  term_negotiate(t, &on);
+  EXPECT_EQ(on, SET_KEYPAD | SET_ASKING);
+  std::this_thread::sleep_for(std::chrono::milliseconds(LATE_WAIT_MS + 50));
+  p.type("\x1b[?1xz");
+  EXPECT_EQ(keys_until_z(t), (std::vector<key>{{VK_ESCAPE, 0x1B, true},
+                                               {VK_OEM_4, '[', true},
+                                               {VK_OEM_2, '?', true},
+                                               {'1', '1', true},
+                                               {'X', 'x', true}}));
+  EXPECT_EQ(on, SET_KEYPAD);
 }
 
 // Junk instead of answers: legacy input, typed out as any unknown input is,
