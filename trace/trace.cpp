@@ -150,21 +150,14 @@ void recordtext(text& t, const INPUT_RECORD& r) {
 bool showstext(text& t, const INPUT_RECORD& r) {
   INPUT_RECORD rec = r;
   char bytes[MAXSEQ + 1];
-  switch (record_emits(rec, bytes)) {
-    case EMITS:
-      break;
-    case EMIT_NOTKEY:
-      add(t, "nothing: not a key event");
-      return false;
-    case EMIT_KEYUP:
-      add(t, "nothing: key-up dropped");
-      return false;
-    case EMIT_NOROW:
-      add(t, "nothing: no character, no row");
-      return false;
-    case EMIT_NULCHAR:
-      add(t, "nothing: character byte 0");
-      return false;
+  // Why nothing, by what record_emits says.
+  static const char* const nothing[] = {nullptr, "not a key event", "key-up dropped",
+                                        "no character, no row", "character byte 0"};
+  static_assert(sizeof nothing / sizeof nothing[0] == EMIT_NULCHAR + 1, "a reason for each");
+  emitted e = record_emits(rec, bytes);
+  if (e != EMITS) {
+    add(t, "nothing: %s", nothing[e]);
+    return false;
   }
   bool quit = false;
   for (const char* p = bytes; *p; ++p) {
