@@ -284,8 +284,6 @@ const struct { std::vector<std::string> reads; std::vector<key> want; } bare_row
   {{"\x1b[M\xc3\xa4"},   {CTRLDEL, {VK_PACKET, 0xE4, 0}}},
   {{"\x1b[O3P"},        {{VK_F1, 0, A}}},
   {{"\x1b[O3Q"},        {{VK_F2, 0, A}}},
-  {{"\x1b[O3R"},        {{VK_F3, 0, A}}},
-  {{"\x1b[O3S"},        {{VK_F4, 0, A}}},
   {{"\x1b[OE"},         {{VK_CLEAR, 0, 0}}},
   {{"\x1b[O", "3Q"},    {FOCUSOUT, {'3', '3', 0}, {'Q', 'Q', S}}},
   {{"\x1b[O3", "P"},    {{VK_F1, 0, A}}},  // a key begun: joined across reads

@@ -521,7 +521,6 @@ TEST(Negotiation, RepliesAtAnyTimingAreNoKeys) {
        PADON,
        "xz",
        "x"},
-      {"300 bytes ahead", {{0, ahead(300) + KITTY}}, "\x1b[>31u", X, ahead(300) + "x"},
       {"600 bytes ahead", {{0, ahead(600) + KITTY}}, "\x1b[>31u", X, ahead(600) + "x"},
       {"5000 bytes ahead", {{0, ahead(5000) + KITTY}}, "\x1b[>31u", X, ahead(5000) + "x"},
   };

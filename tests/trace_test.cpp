@@ -58,7 +58,6 @@ TEST(Trace, SavedBytesAndOptions) {
       {"--input win32", "\x1b[16;42;0;0;16;1_", 0, {"up", "VK_SHIFT", "key-up dropped"}},
       {"", "\x1b]11;rgb:0/0/0\x07", 0, {"ESC ]11;rgb:0/0/0 ^G", "no record", "nothing"}},
       {"", "\x1b[<0;3;4M", 0, {"MOUSE_EVENT", "not a key event"}},
-      {"", "1", 0, {"1", "down", "'1'", "-", "1", "31"}},
       {"--help", "", 0, {"Usage: keybytes-trace"}},
       {"--version", "", 0, {"keybytes-trace " VERSION}},
       {"--bogus", "", 2, {"keybytes-trace: unknown option '--bogus'"}},
