@@ -75,6 +75,14 @@ constexpr uint8_t SEEN_W32ON = 8;     // win32-input-mode already on
 constexpr uint8_t SEEN_KPAM = 16;     // the keypad in application mode (DECKPAM)
 constexpr uint8_t SEEN_DECCKM = 32;   // the cursor keys in application mode
 constexpr uint8_t SEEN_MODKEYS = 64;  // XTQMODKEYS: modifyOtherKeys, at decoder::modkeys
+// The device attributes answer is CSI ? 1 ; 2 c, a VT100 with advanced
+// video: xterm.js's. Its win32-input-mode records are made from browser
+// key events, not by a Windows keyboard layout.
+constexpr uint8_t SEEN_VT100 = 128;
+
+// What the kitty reports have told of the locks, as bits of decoder::locks.
+constexpr uint8_t LOCKS_SENT = 1;     // the terminal sends the lock bits
+constexpr uint8_t NUMLOCK_GUESS = 2;  // else NumLock, as the keys have told it
 
 // The highest modifyOtherKeys level an XTQMODKEYS answer may give.
 constexpr int MODKEYS_MAX = 3;
@@ -84,6 +92,7 @@ struct decoder {
   uint8_t replies;  // SEEN_ bits of the replies decoded; the caller clears it
   uint8_t lead;     // win32: a lead surrogate just came (1 key down, 2 key up)
   uint8_t held;     // kitty: modifier keys held, a bit per vt::kittymods row
+  uint8_t locks;    // kitty: LOCKS_SENT, NUMLOCK_GUESS
   // Answers to device attributes queries still on their way, set by the
   // caller and counted down by each answer. Meanwhile a control sequence
   // with the private marker '?' or '>' is a reply, never keys: it waits for

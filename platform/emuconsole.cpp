@@ -249,7 +249,11 @@ void conclude(terminput& t) {
     t.dec.proto = PROTO_WIN32;
     return;
   }
-  keyproto want = seen & SEEN_W32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
+  // xterm.js's win32 records are not a Windows console's (Ctrl+1 carries
+  // a 1, the keypad no NumLock): its kitty reports, or legacy input, give
+  // more keys right.
+  bool w32 = (seen & SEEN_W32) && !(seen & SEEN_VT100);
+  keyproto want = w32 ? PROTO_WIN32 : seen & SEEN_KITTY ? PROTO_KITTY : PROTO_LEGACY;
   if (want != PROTO_LEGACY) {
     if (tell(t.fd, turnon[want], t.on, want | asking)) t.dec.proto = want;
     return;

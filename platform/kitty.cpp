@@ -43,8 +43,28 @@ DWORD kittystate(decoder& d, int32_t bits, int own, bool up) {
     state |= flags ? flags : left;  // held since before the protocol: say left
   }
   if (bits & K_CAPS) state |= CAPSLOCK_ON;
-  if (bits & K_NUM) state |= NUMLOCK_ON;
   return state;
+}
+
+// kitty's code for the NumLock key.
+constexpr int32_t K_NUMLOCK = 57360;
+
+// Whether NumLock is on. A terminal that sends the lock bits (kitty does
+// with every report under flag 8) says so itself. One that never sends
+// them (xterm.js) leaves it to what its keys tell: the keypad's digits come
+// only with NumLock on, its other keys' codes only with it off, and the
+// NumLock key turns it over. Its keypad 5 without text is both the digit
+// and the centre key with NumLock off: it tells nothing, and is read by
+// what the other keys told.
+bool numlock(decoder& d, int32_t code, int32_t bits, bool press, bool text) {
+  if (bits & (K_NUM | K_CAPS)) d.locks |= LOCKS_SENT;
+  if (d.locks & LOCKS_SENT) return (bits & K_NUM) != 0;
+  if (code == K_NUMLOCK && press) d.locks ^= NUMLOCK_GUESS;
+  for (const vt::padkey& k : vt::padkeys) {
+    if (code == k.other) d.locks &= ~NUMLOCK_GUESS;
+    if (code == k.digit && (text || code != vt::padkeys[vt::KP_BEGIN].digit)) d.locks |= NUMLOCK_GUESS;
+  }
+  return (d.locks & NUMLOCK_GUESS) != 0;
 }
 
 // A Windows-1252 letter in upper or lower case; any other byte as it is.
@@ -159,12 +179,12 @@ int kittykey(decoder& d, const csiparams& p, uint8_t f, INPUT_RECORD* out) {
   }
 
   DWORD state = kittystate(d, bits, own, up);
+  if (numlock(d, code, bits, event == 1, text > 0)) state |= NUMLOCK_ON;
   if (pad >= 0) {
     // A digit needs NumLock; Shift cancels NumLock for the key (and is
     // released for it, as Windows does).
     const vt::padkey& k = vt::padkeys[pad];
-    if (code == k.digit) state |= NUMLOCK_ON;
-    bool digit = code == k.digit && !(state & SHIFT_PRESSED);
+    bool digit = code == k.digit && (state & NUMLOCK_ON) && !(state & SHIFT_PRESSED);
     if (!digit && (state & NUMLOCK_ON)) state &= ~SHIFT_PRESSED;
     vk = digit ? k.numvk : k.othervk;
     ch = digit ? k.ch : 0;

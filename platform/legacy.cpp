@@ -14,7 +14,10 @@ uint8_t replybits(const csiparams& p, uint8_t f) {
     return !p.bad && plain(p, 2) && arg(p, 0) == 4 && known ? SEEN_MODKEYS : 0;
   }
   if (p.priv != '?') return 0;
-  if (f == 'c') return SEEN_DA1;  // however many attributes: xterm lists a dozen
+  if (f == 'c') {  // however many attributes: xterm lists a dozen
+    bool vt100 = !p.bad && plain(p, 2) && p.n == 2 && arg(p, 0) == 1 && arg(p, 1) == 2;
+    return SEEN_DA1 | (vt100 ? SEEN_VT100 : 0);
+  }
   if (p.bad) return 0;
   if (f == 'u') return p.n == 1 && arg(p, 0) != NOVAL ? SEEN_KITTY : 0;
   if (f != 'y' || p.n != 2) return 0;

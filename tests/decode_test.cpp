@@ -844,6 +844,23 @@ const protorow kitty_rows[] = {
   {"\x1b[57404;129:3u",      {{false, VK_NUMPAD5, 0x4C, '5',  N}}},
   {"\x1b[57407;133u",        {{true,  VK_NUMPAD8, 0x48, 0,    C | N}}},
   {"\x1b[57411;129;42u",     {{true,  VK_MULTIPLY, 0x37, '*', N}}},
+  // Without lock bits (xterm.js): NumLock as the keys tell it. A digit
+  // needs it on, the NumLock key turns it over; keypad 5 without text is
+  // the centre key until a key has told.
+  {"\x1b[57407u",            {{true,  VK_NUMPAD8, 0x48, '8',  N}}},
+  {"\x1b[57404u",            {{true,  VK_CLEAR,   0x4C, 0,    0}}},
+  {"\x1b[57406u\x1b[57404;1:3u",
+                             {{true,  VK_NUMPAD7, 0x47, '7',  N},
+                              {false, VK_NUMPAD5, 0x4C, '5',  N}}},
+  {"\x1b[57406u\x1b[57411u\x1b[57360u\x1b[57360;1:3u\x1b[57411u",
+                             {{true,  VK_NUMPAD7, 0x47, '7',  N},
+                              {true,  VK_MULTIPLY, 0x37, '*', N},
+                              {true,  VK_NUMLOCK, 0x45, 0,    E},
+                              {false, VK_NUMLOCK, 0x45, 0,    E},
+                              {true,  VK_MULTIPLY, 0x37, '*', 0}}},
+  // Where a report has carried a lock bit, none means off.
+  {"\x1b[97;129u\x1b[57411u",  {{true,  'A',        0x1E, 'a',  N},
+                              {true,  VK_MULTIPLY, 0x37, '*', 0}}},
   // Shift with NumLock on: the other key, Shift cancelled for it.
   {"\x1b[57419;130u",        {{true,  VK_UP,      0x48, 0,    N}}},
   {"\x1b[57407;130u",        {{true,  VK_UP,      0x48, 0,    N}}},
@@ -951,6 +968,8 @@ TEST(Decode, ProtocolDecidesTheMeaning) {
 // clang-format off
 const struct { const char* in; uint8_t seen; } reply_rows[] = {
   {"\x1b[?62;c",                             SEEN_DA1},
+  {"\x1b[?1;2c",                             SEEN_DA1 | SEEN_VT100},  // xterm.js
+  {"\x1b[?1;0c",                             SEEN_DA1},
   {"\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", SEEN_DA1},
   {"\x1b[>1;10;0c",                          0},  // secondary attributes
   {"\x1b[?0u",                               SEEN_KITTY},
