@@ -4,11 +4,21 @@
 # key map gives for that key in a Windows console, written out by hand below.
 # Usage: live.sh xterm|kitty|tmux|st|st-normal|urxvt|vte KEYBYTES [KEYBYTES-TRACE]
 # With KEYBYTES-TRACE, keybytes-trace then runs in a terminal of its own.
+# live.sh xtermjs-legacy|xtermjs-kitty|xtermjs-win32 KEYBYTES runs it in
+# xterm.js in headless Chromium instead (xtermjs/drive.js, its modules on
+# NODE_PATH), with default options, the kitty keyboard protocol, or that
+# and win32-input-mode; no X server, the keys typed as DOM key events.
 set -uo pipefail
 # No globbing: the expected items (st=*, [0x1b][H) are words, not patterns.
 set -f
 term=$1 kb=$2
 here=$(cd "$(dirname "$0")" && pwd)
+if [[ $term == xtermjs-* ]]; then
+  chromium=$(command -v chromium)
+  # ctest counts exit status 77 as skipped.
+  command -v node >/dev/null || { echo "SKIP: no node, which xterm.js needs"; exit 77; }
+  [[ -n $chromium ]] || { echo "SKIP: no chromium, which xterm.js needs"; exit 77; }
+fi
 dir=$(mktemp -d "${TMPDIR:-/tmp}/keybytes-live.XXXXXX")
 log=$dir/log
 pids=()
@@ -29,7 +39,7 @@ trap 'exit 1' HUP INT TERM
 fails=0
 fail() {
   echo "FAIL [$term] $*"
-  ((++fails < 10)) || { echo "too many failures"; cat -v "$log"; exit 1; }
+  ((++fails < ${LIVE_MAXFAIL:-10})) || { echo "too many failures"; cat -v "$log"; exit 1; }
 }
 
 # until SECONDS_MAX COMMAND...: runs COMMAND until it succeeds or time is up.
@@ -77,8 +87,13 @@ shown() {
 # server has it so.
 lock_is() { xset q | grep -q "${1%_Lock} Lock: *$2"; }
 lockset() {
-  xdotool key "$1"
-  until_ok 5 lock_is "$1" "$2" || fail "$1 did not turn $2"
+  typekeys "$1"
+  # Under xterm.js the driver keeps the locks itself.
+  [[ $term == xtermjs-* ]] || until_ok 5 lock_is "$1" "$2" || fail "$1 did not turn $2"
+}
+# typekeys KEY...: types keys as xdotool names them, one after another.
+typekeys() {
+  if [[ $term == xtermjs-* ]]; then printf '%s\n' "$@" >&4; else xdotool key "$@"; fi
 }
 
 # The key list. Each line: the keys as xdotool names them, then what
@@ -87,14 +102,18 @@ lockset() {
 # it out; `st=` holds for st-normal too, `st-normal=` after it for that one
 # alone). Keys typed one after another are joined by commas; a key that
 # shows nothing is followed by one that does. `\s` stands for a space. Lines
-# `@Num_Lock on` and the like set a lock.
+# `@Num_Lock on` and the like set a lock. `xtermjs=` holds for the three
+# xterm.js tests. In legacy input xterm.js has no application keypad (the
+# keypad sends the main block's characters) and sends nothing for
+# Ctrl+Shift+letter, Ctrl+Insert, keypad 5 with NumLock off and Ctrl or Alt
+# with a keypad operator: `xtermjs-legacy=skip`.
 keys='
 a                 a
 shift+a           A
 ctrl+a            [0x01]
 alt+a             [0x1b]a
 alt+shift+a       A                # Alt counts only alone: no ESC
-ctrl+shift+a      [0x01]
+ctrl+shift+a      [0x01]       xtermjs-legacy=skip
 alt+1             1                # Alt with no letter: the bare character
 shift+1           !
 Up                [0x1b][A
@@ -112,13 +131,13 @@ End               [0x1b][F
 shift+End         [0x1b][F;2~  vte=skip   # VTE scrolls to the bottom
 ctrl+End          [0x1b][F;5~
 Insert            [0x1b][2~
-ctrl+Insert       [0x1b][2;5~  vte=skip   # VTE copies
+ctrl+Insert       [0x1b][2;5~  vte=skip xtermjs-legacy=skip  # VTE copies
 Delete            [0x1b][3~
 shift+Delete      [0x1b][3;2~
 ctrl+Delete       [0x1b][3;5~
 ctrl+shift+Delete [0x1b][3;6~  st=[0x1b][3~
 Prior             [0x1b][5~
-ctrl+Prior        [0x1b][5;5~
+ctrl+Prior        [0x1b][5;5~  xtermjs=skip   # Chromium keeps it (tab switching)
 Next              [0x1b][6~
 alt+Next          [0x1b][6~
 F1                [0x1b][11~
@@ -135,40 +154,40 @@ F11               [0x1b][23~
 F12               [0x1b][24~
 shift+F1          [0x1b][11;2~ urxvt=[0x1b][23~   # urxvt: Shift+F1..F10 are F11..F20
 ctrl+F3           [0x1b][13;5~
-alt+F4            [0x1b][14~
+alt+F4            [0x1b][14~  xtermjs=skip   # Chromium closes the page
 shift+F5          [0x1b][15;2~ urxvt=skip   # F15, which has no row and no character
 ctrl+shift+F8     [0x1b][19;6~ st=skip urxvt=skip   # st sends nothing; urxvt Ctrl+F18, no row
 ctrl+F12          [0x1b][24;5~
 Return            [0x0d]
-ctrl+Return       [0x0a]       tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR but in kitty and in xterm under modifyOtherKeys
+ctrl+Return       [0x0a]       tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d] xtermjs-legacy=[0x0d]  # CR but in kitty and in xterm under modifyOtherKeys
 shift+Return      [0x0d]
 alt+Return        [0x1b][M
 # Legacy input sends these as the bytes of other keys (NUL: Ctrl+Shift+2, 0x1F:
 # Ctrl+Shift+-, 0x08: Ctrl+H) or as the key without Ctrl; xterm under
 # modifyOtherKeys sends them as themselves, but for Ctrl+Backspace.
-ctrl+space,b      \sb          tmux=b st=b urxvt=b vte=b
+ctrl+space,b      \sb          tmux=b st=b urxvt=b vte=b xtermjs-legacy=b
 shift+space       \s
 ctrl+1,b          b            tmux=1b st=1b urxvt=1b vte=1b
 ctrl+0,b          b            tmux=0b st=0b urxvt=0b vte=skip   # VTE resets its zoom
 ctrl+semicolon,b  b            tmux=;b st=;b urxvt=;b vte=;b
 ctrl+comma,b      b            tmux=,b st=,b urxvt=,b vte=,b
-ctrl+slash        [0x1b][0o    tmux=[0x1f] st=[0x1f] urxvt=[0x1f] vte=[0x1f]
+ctrl+slash        [0x1b][0o    tmux=[0x1f] st=[0x1f] urxvt=[0x1f] vte=[0x1f] xtermjs-legacy=[0x1f]
 ctrl+minus,b      b            tmux=-b st=-b urxvt=[0x1f]b vte=skip   # VTE zooms out
-ctrl+Tab,b        b            tmux=[0x09]b st=[0x09]b urxvt=[0x09]b vte=[0x09]b
+ctrl+Tab,b        b            tmux=[0x09]b st=[0x09]b urxvt=[0x09]b vte=[0x09]b xtermjs=skip   # Chromium keeps it
 ctrl+alt+a,b      b                # AltGr, which has no character here
-ctrl+BackSpace    [0x7f]       xterm=[0x08] tmux=[0x08] st=[0x08] urxvt=[0x08] vte=[0x08]
+ctrl+BackSpace    [0x7f]       xterm=[0x08] tmux=[0x08] st=[0x08] urxvt=[0x08] vte=[0x08] xtermjs-legacy=[0x08]
 Tab               [0x09]
 shift+Tab         [0x09]
 BackSpace         [0x08]
 Escape            [0x1b]
-KP_Multiply       [0x1b][0j    st=*   # st: keypad operators and Enter stay characters
-KP_Subtract       [0x1b][0m    st=-
-KP_Add            [0x1b][0k    st=+
+KP_Multiply       [0x1b][0j    st=* xtermjs-legacy=*  # st: keypad operators and Enter stay characters
+KP_Subtract       [0x1b][0m    st=- xtermjs-legacy=-
+KP_Add            [0x1b][0k    st=+ xtermjs-legacy=+
 KP_Divide         /
-KP_Enter          [0x1b][M     st=[0x0d]
+KP_Enter          [0x1b][M     st=[0x0d] xtermjs-legacy=[0x0d]
 KP_Home           [0x1b][H
 KP_Up             [0x1b][A
-KP_Begin          [0x1b][E
+KP_Begin          [0x1b][E     xtermjs-legacy=skip
 KP_Prior          [0x1b][5~
 KP_Left           [0x1b][D
 KP_Right          [0x1b][C
@@ -177,21 +196,21 @@ KP_Down           [0x1b][B
 KP_Next           [0x1b][6~
 KP_Insert         [0x1b][2~
 KP_Delete         [0x1b][3~
-shift+KP_Multiply [0x1b][0j    st=* urxvt=*   # urxvt: Shift puts the keypad back in normal mode
-ctrl+KP_Multiply  [0x1b][0j    st=*
-alt+KP_Multiply   [0x1b][0j    st=*
-shift+KP_Enter    [0x1b][M     st=[0x0d] urxvt=[0x0d]
-ctrl+KP_Enter     [0x1b][M     st=[0x0d]
+shift+KP_Multiply [0x1b][0j    st=* urxvt=* xtermjs-legacy=*  # urxvt: Shift puts the keypad back in normal mode
+ctrl+KP_Multiply  [0x1b][0j    st=* xtermjs-legacy=skip
+alt+KP_Multiply   [0x1b][0j    st=* xtermjs-legacy=skip
+shift+KP_Enter    [0x1b][M     st=[0x0d] urxvt=[0x0d] xtermjs-legacy=[0x0d]
+ctrl+KP_Enter     [0x1b][M     st=[0x0d] xtermjs-legacy=[0x0d]
 alt+KP_Enter      [0x1b][M     st-normal=[0x0d]   # st drops Alt in normal mode
-ctrl+KP_Add       [0x1b][0k    st=+ vte=skip   # VTE keeps it
-shift+KP_Subtract [0x1b][0m    xterm=skip tmux=skip vte=skip st=- urxvt=-   # xterm (font size) and VTE keep it
-alt+KP_Divide     /            st=[0x1b][0o   # st: Alt and the main block /
+ctrl+KP_Add       [0x1b][0k    st=+ vte=skip xtermjs-legacy=skip  # VTE keeps it
+shift+KP_Subtract [0x1b][0m    xterm=skip tmux=skip vte=skip st=- urxvt=- xtermjs-legacy=-  # xterm (font size) and VTE keep it
+alt+KP_Divide     /            st=[0x1b][0o xtermjs-legacy=skip  # st: Alt and the main block /
 shift+KP_End      [0x1b][F;2~  vte=skip   # VTE scrolls to the bottom
 ctrl+KP_End       [0x1b][F;5~  urxvt=[0x1b][F   # urxvt drops Ctrl on keypad digits
 alt+KP_End        [0x1b][F
 shift+KP_Up       [0x1b][A;2~  st=[0x1b][A   # st drops Shift on the keypad arrows and 5
-ctrl+KP_Begin     [0x1b][E;5~  st=[0x1b][E urxvt=[0x1b][E
-shift+KP_Begin    [0x1b][E;2~  st=[0x1b][E urxvt=skip   # urxvt sends nothing
+ctrl+KP_Begin     [0x1b][E;5~  st=[0x1b][E urxvt=[0x1b][E xtermjs-legacy=skip
+shift+KP_Begin    [0x1b][E;2~  st=[0x1b][E urxvt=skip xtermjs-legacy=skip  # urxvt sends nothing
 ctrl+KP_Delete    [0x1b][3;5~  urxvt=[0x1b][3~
 @Num_Lock on
 KP_Home           7
@@ -206,10 +225,10 @@ KP_Next           3
 KP_Insert         0
 KP_Delete         .
 shift+KP_Multiply *
-alt+KP_Multiply   *
-ctrl+KP_Enter     [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d]   # CR, as for Ctrl+Enter
+alt+KP_Multiply   *            xtermjs-legacy=skip
+ctrl+KP_Enter     [0x0a]       xterm=[0x0d] tmux=[0x0d] st=[0x0d] urxvt=[0x0d] vte=[0x0d] xtermjs-legacy=[0x0d]  # CR, as for Ctrl+Enter
 shift+KP_Enter    [0x0d]
-alt+KP_Add        +
+alt+KP_Add        +            xtermjs-legacy=skip
 KP_Multiply       *
 KP_Subtract       -
 KP_Add            +
@@ -249,17 +268,17 @@ if [[ ${kb##*/} == keybytes-trace ]]; then
     local t combo pattern
     while read -r t combo pattern; do
       [[ $t == "$term" ]] || continue
-      [[ $combo == - ]] || xdotool key ${combo//,/ }
+      [[ $combo == - ]] || typekeys ${combo//,/ }
       until_ok 5 shows_line "$pattern" || fail "$combo: no line $pattern in"$'\n'"$s"
     done <<<"$trace_rows"
-    xdotool key q
+    typekeys q
     until_ok 10 test -e "$dir/status" || fail "keybytes-trace still runs after q"
     shows_line "down +'Q' +10 +'q' +- +q( |\$)" || fail "q not shown"
     off=${#s}
   }
 fi
 
-start_x
+[[ $term == xtermjs-* ]] || start_x
 # Alt must arrive as an ESC prefix, not as the eighth bit.
 # Alt+Enter must reach the program, not make the window full screen.
 xterm=(xterm -geometry 100x30+0+0 -xrm 'XTerm*metaSendsEscape: true' -xrm 'XTerm*omitTranslation: fullscreen')
@@ -291,6 +310,13 @@ case $term in
          XDG_CONFIG_HOME=$dir/config xfce4-terminal --disable-server --geometry 100x30+0+0 \
            -x bash "$here/inside.sh" "$dir" "$kb" vte >"$dir/term.log" 2>&1 &
          class=Xfce4-terminal ;;
+  # The driver reads the keys to type from a pipe, opened both ways here
+  # so that neither side waits for the other to open it.
+  xtermjs-*)
+         mkfifo "$dir/keys"
+         exec 4<>"$dir/keys"
+         node "$here/xtermjs/drive.js" "${term#xtermjs-}" "$log" "$chromium" "$dir/chromium" \
+           bash "$here/inside.sh" "$dir" "$kb" "$term" <"$dir/keys" 4>&- >"$dir/term.log" 2>&1 & ;;
   *) echo "unknown terminal $term"; exit 2 ;;
 esac
 pids+=($!)
@@ -299,16 +325,22 @@ termpid=$!
 if ! until_ok 60 shown >/dev/null; then
   echo "no banner from keybytes in $term"; cat -v "$log" "$dir/term.log"; exit 1
 fi
-# Keys go to the window with the focus (there is no window manager).
-wid=$(timeout 20 xdotool search --sync --onlyvisible --class "$class" | head -1)
-timeout 20 xdotool windowfocus --sync "$wid" || { echo "no $term window to type in"; exit 1; }
-xdotool mousemove --window "$wid" 20 20
+if [[ $term != xtermjs-* ]]; then
+  # Keys go to the window with the focus (there is no window manager).
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --class "$class" | head -1)
+  timeout 20 xdotool windowfocus --sync "$wid" || { echo "no $term window to type in"; exit 1; }
+  xdotool mousemove --window "$wid" 20 20
+fi
 
 # Conditions polled by until_ok; each leaves what is shown in $s.
 shows_at_least() { s=$(shown) && ((${#s} >= $1)); }
 shows_z_last() { s=$(shown) && [[ $s == *z ]]; }
 
+# What xterm.js sent since line $1 of the driver's record of it.
+sent_since() { [[ $term == xtermjs-* ]] && printf ', sent %s' "$(tail -n +$(($1 + 1)) "$log.sent" | tr '\n' ' ')"; }
+
 off=0  # how much of what is shown has been compared
+typed=0 right=0  # keys compared, and shown as expected
 [[ ${kb##*/} == keybytes-trace ]] && trace_keys
 while read -r combo exp rest; do
   [[ -z $combo || $combo == \#* ]] && continue
@@ -316,15 +348,18 @@ while read -r combo exp rest; do
   for o in ${rest%%#*}; do [[ $term == "${o%%=*}" || $term == "${o%%=*}-"* ]] && exp=${o#*=}; done
   exp=${exp//\\s/ }
   [[ $exp == skip ]] && continue
-  xdotool key ${combo//,/ }
+  lines=$(cat "$log.sent" 2>/dev/null | wc -l)
+  typekeys ${combo//,/ }
+  ((++typed))
   until_ok 5 shows_at_least $((off + ${#exp}))
   if [[ ${s:off:${#exp}} == "$exp" ]]; then
     off=$((off + ${#exp}))
+    ((++right))
     continue
   fi
-  fail "$combo: expected $exp, shown ${s:off}"
+  fail "$combo: expected $exp, shown ${s:off}$(sent_since "$lines")"
   # Back in step: a z (never part of an item) marks where the next key starts.
-  xdotool key z
+  typekeys z
   until_ok 5 shows_z_last
   off=${#s}
 done <<<"$keys"
@@ -345,7 +380,11 @@ before=$(<"$dir/before") after=$(<"$dir/after")
 raw=$(<"$log")
 if [[ $term == kitty ]]; then
   [[ $before == *$'\e[?1u'* ]] || fail "the shell's keyboard flags were not seen: $(printf %q "$before")"
-  [[ $raw == *$'\e[>31u'* ]] || fail "kitty keyboard protocol not negotiated"
+fi
+# xterm.js offers both protocols with win32-input-mode on too: its win32
+# records are made from DOM events, and keybytes turns its kitty protocol on.
+if [[ $term == kitty || $term == xtermjs-kitty || $term == xtermjs-win32 ]]; then
+  [[ $raw == *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "kitty keyboard protocol not negotiated"
 else
   [[ $raw != *$'\e[>31u'* && $raw != *$'\e[?9001h'* ]] || fail "a keyboard protocol was turned on in $term"
 fi
@@ -364,6 +403,7 @@ case $term in
   st-normal) [[ $raw != *$'\e='* && $raw != *$'\e[?1h'* ]] || fail "a mode was set under TERM=linux" ;;
 esac
 
+echo "$term: $right of $typed keys as the key map gives them"
 if ((fails)); then
   echo "--- the terminal answered $(printf %q "$before") before and $(printf %q "$after") after"
   echo "--- raw output:"; cat -v "$log"; echo
