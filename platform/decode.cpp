@@ -133,13 +133,19 @@ namespace {
 
 int utf8start(decoder& d, uint8_t b, bool alt, INPUT_RECORD* out);
 
+// The key a byte typed stands for: bytekey's, but 0x08 is Backspace where
+// the terminal's erase character says so.
+keydef typedbyte(const decoder& d, uint8_t b) {
+  return b == 0x08 && d.erase == 0x08 ? vt::delkey : bytekey(b);
+}
+
 int ground(decoder& d, uint8_t b, INPUT_RECORD* out) {
   if (b == ESC) {
     d.st = ESCAPE;
     push(d, b);
     return 0;
   }
-  if (b < 0x80) return press(bytekey(b), 0, out);
+  if (b < 0x80) return press(typedbyte(d, b), 0, out);
   return utf8start(d, b, false, out);
 }
 
@@ -211,7 +217,7 @@ int escape(decoder& d, uint8_t b, INPUT_RECORD* out) {
     return 0;
   }
   reset(d);
-  if (b < 0x80) return press(bytekey(b), LEFT_ALT_PRESSED, out);
+  if (b < 0x80) return press(typedbyte(d, b), LEFT_ALT_PRESSED, out);
   return utf8start(d, b, true, out);
 }
 

@@ -100,6 +100,10 @@ struct decoder {
   // reply known.
   uint8_t awaiting;
   int8_t modkeys;  // the modifyOtherKeys level answered; NOVAL when the answer had none
+  // The terminal's erase character (VERASE), set by the caller: where it is
+  // 0x08 the terminal's Backspace sends 0x08 (QTerminal), which is then
+  // Backspace rather than Ctrl+H, and ESC 0x08 Alt+Backspace.
+  uint8_t erase;
   parse_state st;
   bool alt;             // an ESC prefix: the next key is pressed with Alt
   uint8_t need;         // UTF-8 or mouse-report bytes still to come; 1 when

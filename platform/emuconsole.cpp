@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
@@ -342,6 +343,9 @@ int term_read(terminput& t, INPUT_RECORD* out, int n) {
 }
 
 void term_negotiate(terminput& t, volatile sig_atomic_t* on) {
+  // Raw mode keeps the erase character found: the byte Backspace sends.
+  termios ta;
+  if (tcgetattr(t.fd, &ta) == 0) t.dec.erase = ta.c_cc[VERASE];
   *on = PROTO_LEGACY;
   t.on = on;
   t.dec.replies = 0;

@@ -55,9 +55,10 @@ std::string hex(const std::string& s) {
 
 // All records for `in`, fed byte by byte, with the input pausing at the end.
 std::vector<INPUT_RECORD> records(const std::string& in, bool pause = true,
-                                  keyproto proto = PROTO_LEGACY) {
+                                  keyproto proto = PROTO_LEGACY, uint8_t erase = 0x7F) {
   decoder d{};
   d.proto = proto;
+  d.erase = erase;
   std::vector<INPUT_RECORD> out;
   INPUT_RECORD step[STEPRECS];
   for (unsigned char b : in) {
@@ -88,8 +89,8 @@ std::vector<key> keysof(const std::vector<INPUT_RECORD>& recs) {
   return out;
 }
 
-std::vector<key> keys(const std::string& in, bool pause = true) {
-  return keysof(records(in, pause));
+std::vector<key> keys(const std::string& in, bool pause = true, uint8_t erase = 0x7F) {
+  return keysof(records(in, pause, PROTO_LEGACY, erase));
 }
 
 // The state xterm's modifier parameter m stands for.
@@ -251,14 +252,15 @@ const row modified_rows[] = {
 // With ESC in front (unless it has one already) a key is pressed with Alt.
 std::string alted(const std::string& in) { return in.rfind("\x1b\x1b", 0) == 0 ? in : "\x1b" + in; }
 
-void check_rows(const row* rows, size_t n) {
+// `erase`: the terminal's erase character.
+void check_rows(const row* rows, size_t n, uint8_t erase = 0x7F) {
   for (size_t i = 0; i < n; ++i) {
     SCOPED_TRACE(hex(rows[i].in));
-    EXPECT_EQ(keys(rows[i].in), std::vector<key>{rows[i].want});
+    EXPECT_EQ(keys(rows[i].in, true, erase), std::vector<key>{rows[i].want});
     key alt = rows[i].want;
     alt.state |= A;
     if (alt.state & C) alt.ch = 0;  // Ctrl+Alt is AltGr: no character
-    EXPECT_EQ(keys(alted(rows[i].in)), std::vector<key>{alt});
+    EXPECT_EQ(keys(alted(rows[i].in), true, erase), std::vector<key>{alt});
   }
 }
 
@@ -266,6 +268,17 @@ TEST(Decode, CursorAndEditingKeys) { check_rows(cursor_rows, std::size(cursor_ro
 TEST(Decode, FunctionKeys) { check_rows(function_rows, std::size(function_rows)); }
 TEST(Decode, KeypadKeys) { check_rows(keypad_rows, std::size(keypad_rows)); }
 TEST(Decode, StEditingKeys) { check_rows(st_rows, std::size(st_rows)); }
+
+// Where the erase character is 0x08 (QTerminal), Backspace sends 0x08 and
+// Alt+Backspace ESC 0x08; 0x7F stays Backspace.
+// clang-format off
+const row erase08_rows[] = {
+  {"\x08", {VK_BACK, 0x08, 0}},
+  {"\x7f", {VK_BACK, 0x08, 0}},
+  {"\x01", {'A',     0x01, C}},
+};
+// clang-format on
+TEST(Decode, BackspaceByTheEraseCharacter) { check_rows(erase08_rows, std::size(erase08_rows), 0x08); }
 // A bare CSI M is st's Ctrl+Delete where a read ends or a control byte
 // follows it; a legacy mouse report comes whole, in one read. CSI O is an
 // SS3 key after a stray [ when the rest of one follows in the same read
