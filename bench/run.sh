@@ -134,7 +134,7 @@ measure() {
   grep '^@summary ' "$tmp/raw" | cut -d' ' -f2- >>"$tmp/summary" || true
   grep -v '^@' "$tmp/raw" >"$tmp/$name.md" || true
 }
-wait_ms() { sed -n "s/.*constexpr int $1 = \([0-9]*\);.*/\1/p" platform/emuconsole.h; }
+wait_ms() { sed -n "s/.*constexpr int $1 = \([0-9]*\);.*/\1/p" platform/emuconsole.h platform/negotiate.h; }
 val() { awk -v k="$1" '$1 == k { $1 = ""; sub(/^ /, ""); print; exit }' "$tmp/values"; }
 fmt() { printf "%.${2:-0}f" "$1"; }
 
