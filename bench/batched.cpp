@@ -1,9 +1,10 @@
 // keybytes with its output gathered into one write per read instead of one
-// write per shown item: the same program, linked with two symbols wrapped.
+// write per shown item: the same program, linked with three symbols wrapped.
 // Standard output gets a full buffer, and the buffer is flushed whenever the
 // emulated console is about to wait for input (its select, or its read where
-// the read itself waits), the only places the program blocks. Built to measure that change side by
-// side; the shipped program keeps its unbuffered output.
+// the read itself waits), the only places the program blocks. Built to
+// measure that change side by side; the shipped program keeps its
+// unbuffered output.
 #include <sys/select.h>
 #include <sys/types.h>
 
