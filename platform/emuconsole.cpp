@@ -77,9 +77,11 @@ int readin(terminput& t) {
 
 // Nothing is pending and no answer is awaited in time: the read itself
 // waits, one system call a key. A continue meanwhile has its handler set
-// the modes (term_continued) while the reader is idle here. A descriptor
-// left non-blocking (by another program on a description it shares) fails
-// with EAGAIN: there select() waits, and the read comes round again.
+// the modes (term_continued) while the reader is idle here; one in the
+// instant after the read has returned writes them before the items of
+// what it read, which no screen tells apart. A descriptor left
+// non-blocking (by another program on a description it shares) fails with
+// EAGAIN: there select() waits, and the read comes round again.
 bool readkey(terminput& t) {
   t.neg.idle = t.qhead == t.qtail;
   int got = readin(t);
