@@ -2,7 +2,7 @@
 // cell by cell with keytable, so the page and the program cannot drift; and
 // every line the page displays (commands, example output) rendered by groff
 // and compared with what a user types or sees; keybytes-trace's examples
-// compared with its output.
+// compared with its output; the README's too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,32 +138,81 @@ TEST(ManPage, DisplayedLinesRenderAsTyped) {
   }
 }
 
+// A command's output lines, without their line ends.
+std::vector<std::string> output(const std::string& cmd) {
+  std::vector<std::string> out;
+  FILE* p = popen(cmd.c_str(), "r");
+  for (char buf[512]; p && std::fgets(buf, sizeof buf, p);) {
+    std::string l = buf;
+    out.push_back(l.erase(l.find_last_not_of('\n') + 1));
+  }
+  EXPECT_EQ(p ? pclose(p) : -1, 0) << cmd;
+  return out;
+}
+
+std::string trim(std::string l) {
+  l.erase(l.find_last_not_of(' ') + 1);
+  return l.erase(0, l.find_first_not_of(' '));
+}
+
+std::vector<std::string> trimmed(std::vector<std::string> lines) {
+  for (std::string& l : lines) l = trim(l);
+  return lines;
+}
+
 // keybytes-trace's page shows the program's own lines for the bytes its
 // examples name.
 TEST(ManPage, TraceExamplesAreTheProgramsOutput) {
   if (!*GROFF) GTEST_SKIP() << "no groff to render the page with";
-  auto lines = [](const std::string& cmd) {
-    std::vector<std::string> out;
-    FILE* p = popen(cmd.c_str(), "r");
-    for (char buf[512]; p && std::fgets(buf, sizeof buf, p);) {
-      std::string l = buf;
-      l.erase(l.find_last_not_of(" \n") + 1);
-      out.push_back(l.erase(0, l.find_first_not_of(' ')));
-    }
-    EXPECT_EQ(p ? pclose(p) : -1, 0) << cmd;
-    return out;
-  };
-  std::vector<std::string> page = lines(std::string(GROFF) + " -man -Tutf8 -P-cbou " + TRACEPAGE);
+  std::vector<std::string> page =
+      trimmed(output(std::string(GROFF) + " -man -Tutf8 -P-cbou " + TRACEPAGE));
   const char* const examples[] = {
       R"(printf '\e[15;2~' | )" TRACE,
       R"(printf '\e[57441;2u\e[15;2~\e[15;2:3~\e[57441;1:3u' | )" TRACE " --input=kitty",
   };
   for (const char* cmd : examples) {
-    std::vector<std::string> want = lines(cmd);
+    std::vector<std::string> want = trimmed(output(cmd));
     ASSERT_GT(want.size(), 2u) << cmd;
     auto at = std::search(page.begin(), page.end(), want.begin(), want.end());
     EXPECT_NE(at, page.end()) << "the page does not show the lines of: " << cmd;
   }
+}
+
+// The README's keybytes-trace examples name the program its first command
+// builds, and show that program's lines for them, cut before the hex column.
+TEST(Readme, TraceExamplesAreTheProgramsOutput) {
+  std::ifstream in(README);
+  std::vector<std::string> doc;
+  for (std::string l; std::getline(in, l);) doc.push_back(l);
+  const std::string first = "cmake --workflow --preset tool && ";
+  std::string prog;
+  for (const std::string& l : doc)
+    if (l.rfind(first, 0) == 0 && l.size() > first.size() + 12 &&
+        l.compare(l.size() - 12, 12, "app/keybytes") == 0)
+      prog = l.substr(first.size(), l.size() - first.size() - 12) + "trace/keybytes-trace";
+  ASSERT_FALSE(prog.empty()) << "no first command '" << first << "TREE/app/keybytes'";
+
+  int examples = 0;
+  for (size_t i = 0; i < doc.size(); ++i) {
+    if (doc[i].rfind("$ ", 0) != 0 || doc[i].find("keybytes-trace") == std::string::npos)
+      continue;
+    ++examples;
+    std::string cmd = doc[i].substr(2);
+    size_t at = cmd.find(prog);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "not the program the first command builds (" << prog << "): " << cmd;
+      continue;
+    }
+    std::vector<std::string> got = output(cmd.replace(at, prog.size(), TRACE));
+    size_t hex = got.size() > 1 ? got[1].rfind(" hex") : std::string::npos;
+    ASSERT_NE(hex, std::string::npos) << "no hex column in: " << cmd;
+    for (std::string& l : got) l = trim(l.substr(0, hex));
+    std::vector<std::string> want;
+    for (size_t j = i + 1; j < doc.size() && doc[j] != "```" && doc[j].rfind("$ ", 0) != 0; ++j)
+      want.push_back(trim(doc[j]));
+    EXPECT_EQ(got, want) << doc[i];
+  }
+  EXPECT_EQ(examples, 2) << "keybytes-trace examples in " << README;
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-// The byte parser: ground, ESC, CSI and SS3 states, UTF-8, parameters, and
-// what is given up as typed when a sequence goes wrong or the input pauses.
+// The byte parser: ground, ESC, CSI and SS3 states and strings, and what is
+// given up as typed when a sequence goes wrong or the input pauses. UTF-8
+// characters (utf8.cpp) and parameters (params.cpp) are read apart.
 // Complete sequences go to the pieces that know what they mean.
 #include "platform/decode.h"
 
-#include <climits>
 #include <cstring>
 
 #include "platform/decodeparts.h"
@@ -48,63 +48,6 @@ int typeout(decoder& d, INPUT_RECORD* out) {
   return n;
 }
 
-// A parameter byte: digits, ';' between parameters, ':' between
-// sub-parameters, a private marker first.
-void param(csiparams& p, uint8_t b, bool first) {
-  if (p.bad) return;
-  if (p.inter) {
-    p.bad = true;
-    return;
-  }
-  if (b >= '<') {  // < = > ?
-    if (first)
-      p.priv = b;
-    else
-      p.bad = true;
-    return;
-  }
-  if (p.n == 0) {
-    p.n = 1;
-    p.nsub[0] = 1;
-    p.v[0][0] = NOVAL;
-  }
-  int i = p.n - 1;
-  if (b == ';') {
-    if (p.n == NPARAM) {
-      p.bad = true;
-      return;
-    }
-    p.nsub[p.n] = 1;
-    p.v[p.n][0] = NOVAL;
-    ++p.n;
-    return;
-  }
-  if (b == ':') {
-    if (p.nsub[i] == NSUB) {
-      p.bad = true;
-      return;
-    }
-    p.v[i][p.nsub[i]++] = NOVAL;
-    return;
-  }
-  int32_t& v = p.v[i][p.nsub[i] - 1];
-  int32_t digit = b - '0';
-  if (v == NOVAL)
-    v = digit;
-  else
-    v = v > (INT32_MAX - 9) / 10 ? INT32_MAX : v * 10 + digit;
-}
-
-int32_t arg(const csiparams& p, int i) { return i < p.n ? p.v[i][0] : NOVAL; }
-
-// No sub-parameters and at most `most` parameters.
-bool plain(const csiparams& p, int most) {
-  if (p.n > most) return false;
-  for (int i = 0; i < p.n; ++i)
-    if (p.nsub[i] != 1) return false;
-  return true;
-}
-
 // Settles what is pending as typed.
 int giveup(decoder& d, INPUT_RECORD* out) {
   int n = 0;
@@ -131,8 +74,6 @@ int giveup(decoder& d, INPUT_RECORD* out) {
 
 namespace {
 
-int utf8start(decoder& d, uint8_t b, bool alt, INPUT_RECORD* out);
-
 // The key a byte typed stands for: bytekey's, but 0x08 is Backspace where
 // the terminal's erase character says so.
 keydef typedbyte(const decoder& d, uint8_t b) {
@@ -158,44 +99,6 @@ int restart(decoder& d, uint8_t b, INPUT_RECORD* out) {
 }
 
 namespace {
-
-int utf8start(decoder& d, uint8_t b, bool alt, INPUT_RECORD* out) {
-  uint8_t need = 0, lo = 0x80, hi = 0xBF;
-  if (b >= 0xC2 && b <= 0xDF) {
-    need = 1;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    need = 2;
-    if (b == 0xE0) lo = 0xA0;  // no overlong forms
-    if (b == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    need = 3;
-    if (b == 0xF0) lo = 0x90;
-    if (b == 0xF4) hi = 0x8F;  // nothing beyond U+10FFFF
-  }
-  if (!need) return press(bytekey(b), alt ? LEFT_ALT_PRESSED : 0, out);
-  reset(d);
-  d.st = UTF8;
-  d.alt = alt;
-  d.need = need;
-  d.lo = lo;
-  d.hi = hi;
-  d.cp = b & (0x3F >> need);
-  push(d, b);
-  return 0;
-}
-
-int utf8(decoder& d, uint8_t b, INPUT_RECORD* out) {
-  if (b < d.lo || b > d.hi) return restart(d, b, out);
-  push(d, b);
-  d.cp = d.cp << 6 | (b & 0x3F);
-  d.lo = 0x80;
-  d.hi = 0xBF;
-  if (--d.need) return 0;
-  DWORD alt = altof(d);
-  uint32_t cp = d.cp;
-  reset(d);
-  return press(charkey(cp), alt, out);
-}
 
 int escape(decoder& d, uint8_t b, INPUT_RECORD* out) {
   if (b == ESC) {

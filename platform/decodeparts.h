@@ -1,4 +1,5 @@
-// What the decoder's pieces share. The byte parser (decode.cpp) holds a
+// What the decoder's pieces share. The byte parser (decode.cpp), with its
+// parameters (params.cpp) and UTF-8 characters (utf8.cpp), holds a
 // pending sequence and hands it, once complete, to the pieces that know
 // what it means: legacy sequences (legacy.cpp), kitty reports (kitty.cpp),
 // win32-input-mode reports (win32.cpp), mouse and focus reports (mouse.cpp).
@@ -57,12 +58,19 @@ int giveup(decoder& d, INPUT_RECORD* out);
 int restart(decoder& d, uint8_t b, INPUT_RECORD* out);
 // ESC [ O pending: a focus-out report, or an SS3 key after a stray [.
 inline bool strayss3(const decoder& d) { return d.st == SS3 && d.seq[1] == '['; }
+
+// ---- Parameters (params.cpp) and UTF-8 (utf8.cpp) ------------------------
+
 // A parameter byte: digits, ';' between parameters, ':' between
 // sub-parameters, a private marker first.
 void param(csiparams& p, uint8_t b, bool first);
 int32_t arg(const csiparams& p, int i);
 // No sub-parameters and at most `most` parameters.
 bool plain(const csiparams& p, int most);
+// The first byte of a character beyond ASCII (with Alt after an ESC), and
+// each byte after it.
+int utf8start(decoder& d, uint8_t b, bool alt, INPUT_RECORD* out);
+int utf8(decoder& d, uint8_t b, INPUT_RECORD* out);
 
 // ---- Sequences -----------------------------------------------------------
 

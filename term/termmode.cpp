@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -61,14 +62,19 @@ void restore(int sig) {
 }
 
 volatile sig_atomic_t resumes;  // continues after a stop, counted by reraw
+void (*volatile oncontinue)();  // told of each, after the count
 
 // Back from a stop (kill -TSTP, then fg): the shell has put its own
 // attributes on the terminal meanwhile, so raw mode is applied again. The
-// count has the reader set again the modes it had set: written from here,
-// their bytes could land in the middle of an item an interrupted write held.
+// count has the reader set again the modes it had set; the hook may set
+// them at once where the reader waits for input, but never in the middle
+// of an item an interrupted write held.
 void reraw(int) {
+  int saved = errno;
   tcsetattr(STDIN_FILENO, TCSANOW, &tmp1);
   resumes = resumes < SIG_ATOMIC_MAX ? resumes + 1 : 0;
+  if (void (*fn)() = oncontinue) fn();
+  errno = saved;
 }
 
 bool atdefault(const struct sigaction& sa) {
@@ -147,5 +153,7 @@ void termcanon() {
 }
 
 void termonrestore(void (*fn)()) { onrestore = fn; }
+
+void termoncontinue(void (*fn)()) { oncontinue = fn; }
 
 int termresumes() { return resumes; }

@@ -19,6 +19,11 @@ void termcanon();
 // program. `fn` must be async-signal-safe. A later call replaces `fn`.
 void termonrestore(void (*fn)());
 
+// Has `fn` run from the handler of the continue signal, once raw mode is
+// back and termresumes counts the continue. `fn` must be async-signal-safe;
+// errno is kept for it. A later call replaces `fn`.
+void termoncontinue(void (*fn)());
+
 // How many times the process has continued after a stop while raw; the
 // count wraps. A reader that keeps the count it saw last can tell when the
 // shell may have changed the terminal's modes meanwhile. Async-signal-safe.

@@ -87,4 +87,5 @@ void termcanon() {
 }
 
 // A Windows console process is never stopped and continued.
+void termoncontinue(void (*)()) {}
 int termresumes() { return 0; }

@@ -302,17 +302,20 @@ TEST(KeybytesStalled, FatalSignalStillEndsIt) {
   }
 }
 
-// The ordinal, among keybytes' ioctl calls, of the one that makes the
-// terminal raw (TCSETSF), from a traced run quit at once; 0 if none.
-int rawswitch() {
-  const char* argv[] = {"strace", "--trace=ioctl", KEYBYTES, nullptr};
+// The ordinal, among keybytes' `call` calls, of the first that strace
+// shows with `traced`, from a traced run quit at once; 0 if none.
+int ordinal(const char* call, const char* traced) {
+  std::string trace = std::string("--trace=") + call, named = std::string(call) + "(";
+  const char* argv[] = {"strace", trace.c_str(), KEYBYTES, nullptr};
   ptyrun p;
-  if (ptystart(p, argv, cooked()) && ptyexpect(p, BANNER)) ptytype(p, "q");
+  // The banner's last line: strace's lines come between its writes.
+  if (ptystart(p, argv, cooked()) && ptyexpect(p, "Quit with q, Q or ctrl-c.")) ptytype(p, "q");
   ptywait(p, 3000);
+  ptydrain(p, 200);
   ptystop(p);
-  size_t end = p.out.find("TCSETSF");
+  size_t end = p.out.find(traced);
   int n = 0;
-  for (size_t at = 0; end != std::string::npos && (at = p.out.find("ioctl(", at)) < end; ++at) ++n;
+  for (size_t at = 0; end != std::string::npos && (at = p.out.find(named, at)) < end; ++at) ++n;
   return n;
 }
 
@@ -324,31 +327,66 @@ pid_t childof(pid_t pid) {
   return child;
 }
 
-// A signal just after the terminal has gone raw, held there by strace, which
-// delays the switch's return: the terminal gets its attributes back, whether
+// The name of the program process `pid` runs.
+std::string comm(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  f >> name;
+  return name;
+}
+
+// A signal while strace holds keybytes in a call at start-up: the return of
+// the switch to raw mode, or the write of the queries as it begins. Where
+// the signal can be caught, the terminal gets its attributes back, whether
 // the signal ends keybytes (SIGQUIT) or is ignored (then q ends it).
-TEST(KeybytesStartup, SignalJustAfterTheRawSwitch) {
-  int n = rawswitch();
-  ASSERT_GT(n, 0) << "no TCSETSF traced: is strace installed?";
-  std::string inject = "--inject=ioctl:delay_exit=500000:when=" + std::to_string(n);
-  for (int sig : {SIGQUIT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
-    const char* argv[] = {"strace",       "-o",     "/dev/null", "--trace=ioctl",
-                          inject.c_str(), KEYBYTES, nullptr};
+// SIGKILL leaves the terminal raw, but no flag on the open file description
+// the shell shares: the program the shell runs next (head) reads the
+// terminal, with no EAGAIN.
+TEST(KeybytesStartup, SignalWhileAStartupCallIsHeld) {
+  const struct {
+    const char* call;
+    const char* traced;  // how strace shows the call held
+    const char* delay;
+    const char* shown;  // on the terminal by then
+    int sig;
+  } rows[] = {
+      {"ioctl", "TCSETSF", "delay_exit=500000", "", SIGQUIT},
+      {"ioctl", "TCSETSF", "delay_exit=500000", "", SIGTERM},
+      {"ioctl", "TCSETSF", "delay_exit=500000", "", SIGHUP},
+      {"write", R"(\33[?9001$p)", "delay_enter=1000000", BANNER, SIGKILL},
+  };
+  std::string last;  // the ordinal is looked up once for each call held
+  int n = 0;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.call) + ", " + strsignal(r.sig));
+    if (last != r.traced) n = ordinal(r.call, (last = r.traced).c_str());
+    ASSERT_GT(n, 0) << "no " << r.traced << " traced: is strace installed?";
+    std::string script = std::string("strace -o /dev/null --trace=") + r.call +
+                         " --inject=" + r.call + ":" + r.delay + ":when=" + std::to_string(n) +
+                         " \"$0\"; exec head -c 1";
+    const char* argv[] = {"sh", "-c", script.c_str(), KEYBYTES, nullptr};
     ptyrun p;
     ASSERT_TRUE(ptystart(p, argv, cooked()));
     struct termios t;
-    bool raw = waitfor([&] { return tcgetattr(p.master, &t) == 0 && !(t.c_lflag & ICANON); });
-    pid_t traced = raw ? childof(p.pid) : -1;
-    EXPECT_GT(traced, 0) << "never raw";
-    if (traced > 0) kill(traced, sig);
-    if (sig != SIGQUIT && ptyexpect(p, BANNER)) ptytype(p, "q");
-    if (ptywait(p, 3000) == -1) {
-      ADD_FAILURE() << "still running";
+    bool held = waitfor([&] { return tcgetattr(p.master, &t) == 0 && !(t.c_lflag & ICANON); }) &&
+                ptyexpect(p, r.shown);
+    if (*r.shown) usleep(100 * 1000);  // into the write, which strace holds 1 s
+    pid_t traced = held ? childof(childof(p.pid)) : -1;
+    EXPECT_GT(traced, 0) << "never held";
+    if (traced > 0) kill(traced, r.sig);
+    if (r.sig != SIGQUIT && r.sig != SIGKILL && ptyexpect(p, BANNER)) ptytype(p, "q");
+    if (!waitfor([&] { return comm(p.pid) == "head"; })) {
+      ADD_FAILURE() << "keybytes still running";
       if (traced > 0) kill(traced, SIGKILL);
     }
-    EXPECT_EQ(tcgetattr(p.master, &t), 0);
-    sameattrs(cooked(), t, "at the end");
+    EXPECT_EQ(ptywait(p, 200), -1) << "head did not wait for input: " << p.out;
+    ptytype(p, "x\n");
+    int status = ptywait(p, 3000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << p.out;
+    if (r.sig != SIGKILL) {
+      EXPECT_EQ(tcgetattr(p.master, &t), 0);
+      sameattrs(cooked(), t, "at the end");
+    }
     ptystop(p);
   }
 }

@@ -107,12 +107,14 @@ long syscall_of(pid_t tid) {
   return f >> nr ? nr : -1;
 }
 
-// Whether thread `tid` sleeps in select: its state is S (interruptible
-// sleep) while it is in select, seen in select before and after the state was
-// read. The C library's select() may be the select or the pselect6 call.
-bool sleeps_in_select(pid_t tid) {
-  auto inselect = [tid] {
+// Whether thread `tid` sleeps waiting for input, in select or in the read
+// itself: its state is S (interruptible sleep) while it is in the call,
+// seen in the call before and after the state was read. The C library's
+// select() may be the select or the pselect6 call.
+bool sleeps_waiting(pid_t tid) {
+  auto incall = [tid] {
     long nr = syscall_of(tid);
+    if (nr == SYS_read) return true;
 #ifdef SYS_select
     if (nr == SYS_select) return true;
 #endif
@@ -121,18 +123,18 @@ bool sleeps_in_select(pid_t tid) {
 #endif
     return nr == SYS_pselect6;
   };
-  if (!inselect()) return false;
+  if (!incall()) return false;
   std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/stat");
   std::string stat;
   std::getline(f, stat);
   size_t comm = stat.rfind(')');  // the name may hold spaces and parentheses
   bool sleeping = comm != std::string::npos && stat.compare(comm, 3, ") S") == 0;
-  return sleeping && inselect();
+  return sleeping && incall();
 }
 
-// Waits until thread `tid` is blocked in select; false if it never is.
-bool blocks_in_select(pid_t tid) {
-  return within5s([tid] { return sleeps_in_select(tid); });
+// Waits until thread `tid` is blocked waiting for input; false if it never is.
+bool blocks_waiting(pid_t tid) {
+  return within5s([tid] { return sleeps_waiting(tid); });
 }
 
 TEST(Emuconsole, ReadsKeysFromTheTerminal) {
@@ -184,7 +186,7 @@ TEST(Emuconsole, BareCsiMEndsWithTheRead) {
   p.type("\x1b[M");
   const pid_t reader = gettid();
   std::thread terminal([&] {
-    if (within5s([&] { return !p.unread(); }) && blocks_in_select(reader)) p.type("ab");
+    if (within5s([&] { return !p.unread(); }) && blocks_waiting(reader)) p.type("ab");
   });
   std::vector<key> got = next(t, 8);
   terminal.join();
@@ -232,8 +234,8 @@ TEST(Emuconsole, FailsAtOnceOnHangup) {
   EXPECT_LT(seconds_since(t0), 1.0);
 }
 
-// The hangup comes while the read is blocked in select: with nothing typed, or
-// during the wait for what may follow an ESC, or after it.
+// The hangup comes while the read is blocked: with nothing typed, or during
+// the wait for what may follow an ESC, or after it.
 TEST(Emuconsole, WaitingReadEndsOnHangup) {
   for (const char* pending : {"", "\x1b"}) {
     pty p;
@@ -243,7 +245,7 @@ TEST(Emuconsole, WaitingReadEndsOnHangup) {
     const pid_t reader = gettid();
     bool blocked = false;
     std::thread other([&] {
-      blocked = blocks_in_select(reader);
+      blocked = blocks_waiting(reader);
       p.hangup();
     });
     // A pending ESC may still come out as the Escape key; then the read fails.
@@ -252,7 +254,7 @@ TEST(Emuconsole, WaitingReadEndsOnHangup) {
     int n;
     while ((n = term_read(t, &r, 1)) == 1 && got.size() < 4) got.push_back(keyof(r));
     other.join();
-    EXPECT_TRUE(blocked) << "the read never blocked in select, " << what;
+    EXPECT_TRUE(blocked) << "the read never blocked, " << what;
     EXPECT_EQ(n, 0) << what;
     if (!got.empty()) {
       EXPECT_EQ(got[0], (key{VK_ESCAPE, 0x1B, true})) << what;
@@ -303,30 +305,30 @@ volatile sig_atomic_t interrupted;
 
 void on_signal(int) { interrupted = 1; }
 
-// The signal comes while the read is blocked in select; the read goes back to
-// waiting and gets the key typed after that.
+// The signal comes while the read is blocked; the read goes back to waiting
+// and gets the key typed after that.
 TEST(Emuconsole, RetriesWhenASignalInterrupts) {
   pty p;
   terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
   struct sigaction sa = {}, old;
-  sa.sa_handler = on_signal;  // no SA_RESTART: select fails with EINTR
+  sa.sa_handler = on_signal;  // no SA_RESTART: the wait fails with EINTR
   sigaction(SIGUSR1, &sa, &old);
   interrupted = 0;
   const pthread_t reader = pthread_self();
   const pid_t tid = gettid();
   bool before = false, handled = false, again = false;
   std::thread other([&] {
-    before = blocks_in_select(tid);
+    before = blocks_waiting(tid);
     pthread_kill(reader, SIGUSR1);
-    // The handler has run once select has returned to the reader.
+    // The handler has run once the wait has returned to the reader.
     handled = within5s([] { return interrupted != 0; });
-    again = handled && blocks_in_select(tid);
+    again = handled && blocks_waiting(tid);
     p.type("z");
   });
   std::vector<key> got = next(t, 1);
   other.join();
   sigaction(SIGUSR1, &old, nullptr);
-  EXPECT_TRUE(before) << "the read never blocked in select";
+  EXPECT_TRUE(before) << "the read never blocked";
   EXPECT_TRUE(handled) << "the signal never reached the reader";
   EXPECT_TRUE(again) << "the read did not wait again after the signal";
   EXPECT_EQ(got, (std::vector<key>{{'Z', 'z', true}}));
@@ -628,7 +630,7 @@ TEST(Restore, PutsBackAndDrains) {
     if (r.late) p.type(std::string(r.late) + "\x1b[?62;c");
     errno = EDOM;
     auto t0 = clk::now();
-    term_restore(p.tty, r.set);
+    term_restore(p.tty, p.tty, r.set);
     EXPECT_LT(seconds_since(t0), 1.0);
     EXPECT_EQ(errno, EDOM);
     EXPECT_EQ(p.written(), r.written);
@@ -639,18 +641,18 @@ TEST(Restore, PutsBackAndDrains) {
 TEST(Restore, BoundedWhenTheTerminalIsSilentOrGone) {
   pty silent;
   auto t0 = clk::now();
-  term_restore(silent.tty, PROTO_KITTY);
+  term_restore(silent.tty, silent.tty, PROTO_KITTY);
   EXPECT_LT(seconds_since(t0), 1.0);
   EXPECT_EQ(silent.written(), "\x1b[<u\x1b[c");
 
   pty gone;
   gone.hangup();
   t0 = clk::now();
-  term_restore(gone.tty, PROTO_WIN32);
+  term_restore(gone.tty, gone.tty, PROTO_WIN32);
   EXPECT_LT(seconds_since(t0), 0.1);
 
   pty legacy;
-  term_restore(legacy.tty, PROTO_LEGACY);
+  term_restore(legacy.tty, legacy.tty, PROTO_LEGACY);
   EXPECT_EQ(legacy.written(), "");
 }
 

@@ -117,7 +117,9 @@ bool asking;                    // the keyboard queries are out
 uint8_t answers[256];           // the bytes read while they were
 int nanswers;
 
-void undo() { term_restore(STDIN_FILENO, enabled); }
+void undo() { term_restore(tin.fd, tin.neg.out, enabled); }
+
+void resume() { term_continued(tin); }
 
 void onstep(const terminput& t, const uint8_t* bytes, int n, const INPUT_RECORD* recs, int k) {
   if (asking) {
@@ -165,7 +167,7 @@ void header() {
     else
       add("; modifyOtherKeys 2 (was %d)", had);
   }
-  if (tin.open) add("; answers still awaited behind keys typed");
+  if (tin.neg.open) add("; answers still awaited behind keys typed");
   add("; answered: %s", nanswers ? bytetext(shown, sizeof shown, answers, nanswers) : "nothing");
   const char* term = std::getenv("TERM");
   add("; TERM=%s", term ? term : "");
@@ -178,9 +180,11 @@ void live() {
   settermout();
   termraw();
   tr.eol = "\r\n";
-  tin.padmode = !linuxconsole(std::getenv("TERM"));
+  tin.neg.padmode = !linuxconsole(std::getenv("TERM"));
+  tin.neg.out = term_ownfd(tin.fd);
   tin.onstep = onstep;
   termonrestore(undo);
+  termoncontinue(resume);
   asking = true;
   term_negotiate(tin, &enabled);
   asking = false;
