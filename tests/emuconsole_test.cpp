@@ -429,6 +429,22 @@ TEST(Negotiation, KeysTypedMeanwhileAreKept) {
                 {'A', 'a', true}, {VK_UP, 0, true}, {'B', 'b', true}, {VK_ESCAPE, 0x1B, true}}));
 }
 
+// The decoder learns the terminal's erase character: which byte Backspace sends.
+TEST(Negotiation, TakesTheEraseCharacter) {
+  for (cc_t erase : {cc_t(0x08), cc_t(0x7F)}) {
+    pty p;
+    termios ta;
+    tcgetattr(p.tty, &ta);
+    ta.c_cc[VERASE] = erase;
+    tcsetattr(p.tty, TCSANOW, &ta);
+    terminput t{p.tty, {}, {}, 0, 0, {}, 0, 0};
+    p.type("\x1b[?62;c");
+    volatile sig_atomic_t on;
+    term_negotiate(t, &on);
+    EXPECT_EQ(t.dec.erase, erase);
+  }
+}
+
 // An answer that comes after the wait turns nothing on, and is no key.
 TEST(Negotiation, SlowAnswerIsTooLate) {
   pty p;
