@@ -334,7 +334,9 @@ fi
 
 # Conditions polled by until_ok; each leaves what is shown in $s.
 shows_at_least() { s=$(shown) && ((${#s} >= $1)); }
-shows_z_last() { s=$(shown) && [[ $s == *z ]]; }
+# A z more than the $1 shown before, and last.
+zcount() { local z=${1//[^z]/}; echo ${#z}; }
+shows_z_last() { s=$(shown) && [[ $s == *z ]] && (($(zcount "$s") > $1)); }
 
 # What xterm.js sent since line $1 of the driver's record of it.
 sent_since() { [[ $term == xtermjs-* ]] && printf ', sent %s' "$(tail -n +$(($1 + 1)) "$log.sent" | tr '\n' ' ')"; }
@@ -359,8 +361,10 @@ while read -r combo exp rest; do
   fi
   fail "$combo: expected $exp, shown ${s:off}$(sent_since "$lines")"
   # Back in step: a z (never part of an item) marks where the next key starts.
+  s=$(shown)
+  z=$(zcount "$s")
   typekeys z
-  until_ok 5 shows_z_last
+  until_ok 5 shows_z_last "$z"
   off=${#s}
 done <<<"$keys"
 
