@@ -212,12 +212,13 @@ TEST_F(Keybytes, RawAndKeypadAgainAfterStopAndContinue) {
             std::string(PADOFF) + PADON + MODON + "[0x0d]q\r\n");
 }
 
-// Whether `pid` sits in a write to standard output that cannot go on.
-bool blockedwriting(pid_t pid) {
+// Whether `pid` sits in a write to descriptor `to` (any, below 0) that
+// cannot go on.
+bool blockedwriting(pid_t pid, int to = 1) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
   long nr = -1;
   unsigned long fd = 0;
-  return f >> nr >> std::hex >> fd && nr == SYS_write && fd == 1;
+  return f >> nr >> std::hex >> fd && nr == SYS_write && (to < 0 || fd == unsigned(to));
 }
 
 // Whether a SIGCONT sent to `pid` is still waiting to be taken.
@@ -370,9 +371,10 @@ TEST(KeybytesStartup, SignalWhileAStartupCallIsHeld) {
     struct termios t;
     bool held = waitfor([&] { return tcgetattr(p.master, &t) == 0 && !(t.c_lflag & ICANON); }) &&
                 ptyexpect(p, r.shown);
-    if (*r.shown) usleep(100 * 1000);  // into the write, which strace holds 1 s
     pid_t traced = held ? childof(childof(p.pid)) : -1;
-    EXPECT_GT(traced, 0) << "never held";
+    // Into the write, which strace holds 1 s.
+    if (traced > 0 && *r.shown) held = waitfor([&] { return blockedwriting(traced, -1); });
+    EXPECT_TRUE(traced > 0 && held) << "never held";
     if (traced > 0) kill(traced, r.sig);
     if (r.sig != SIGQUIT && r.sig != SIGKILL && ptyexpect(p, BANNER)) ptytype(p, "q");
     if (!waitfor([&] { return comm(p.pid) == "head"; })) {
